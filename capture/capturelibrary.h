@@ -1,0 +1,28 @@
+#ifndef ORVELLA_CAPTURELIBRARY_H
+#define ORVELLA_CAPTURELIBRARY_H
+
+#include "escapi.h"
+
+// The capture library's entry points, bound by name at run time. All null
+// until the first setupCaptureLibrary(); each run overwrites all eight.
+struct CaptureLibraryTable {
+    countCaptureDevicesProc countCaptureDevices = nullptr;
+    initCaptureProc initCapture = nullptr;
+    deinitCaptureProc deinitCapture = nullptr;
+    doCaptureProc doCapture = nullptr;
+    isCaptureDoneProc isCaptureDone = nullptr;
+    initCOMProc initCOM = nullptr;
+    getCaptureDeviceNameProc getCaptureDeviceName = nullptr;
+    ESCAPIDLLVersionProc ESCAPIDLLVersion = nullptr;
+};
+
+// The process-wide table. Only setupCaptureLibrary() writes it.
+const CaptureLibraryTable &captureLibrary();
+
+// Loads the capture library (libescapi.so through the dynamic loader's
+// default search, escapi.dll on Windows), binds its entry points, checks the
+// interface version and initialises it. Returns the number of capture
+// devices, or 0 when the library is missing, incomplete or of another version.
+int setupCaptureLibrary();
+
+#endif

@@ -1,0 +1,70 @@
+#include "webcam.h"
+
+#include "capturelibrary.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <cstring>
+
+Webcam::Webcam(int deviceIndex, int width, int height)
+    : width(width), height(height), deviceIndex(deviceIndex),
+      buffer(new unsigned int[size_t(width) * size_t(height)])
+{
+    params.buffer = buffer.get();
+    params.width = width;
+    params.height = height;
+}
+
+Webcam::~Webcam()
+{
+    // Always closed, opened or not: the library must not write into the
+    // buffer once it is gone.
+    if (captureLibrary().deinitCapture)
+        captureLibrary().deinitCapture(deviceIndex);
+}
+
+bool Webcam::open()
+{
+    usable = captureLibrary().initCapture(deviceIndex, &params) != 0;
+    return usable;
+}
+
+void Webcam::close()
+{
+    if (usable)
+        captureLibrary().deinitCapture(deviceIndex);
+}
+
+bool Webcam::captureFrame(int timeoutMs)
+{
+    const CaptureLibraryTable &lib = captureLibrary();
+    lib.doCapture(deviceIndex);
+    QElapsedTimer waited;
+    waited.start();
+    while (!lib.isCaptureDone(deviceIndex)) {
+        // A camera that stops delivering must not hold the window for ever,
+        // nor spin a core while it waits.
+        if (waited.elapsed() >= timeoutMs)
+            return false;
+        QThread::usleep(1000);
+    }
+    image = imageFromFrameBuffer(buffer.get(), width, height);
+    return true;
+}
+
+QString deviceNameFromBuffer(const char *bytes, int length)
+{
+    const void *end = std::memchr(bytes, 0, size_t(length));
+    const int size = end ? int(static_cast<const char *>(end) - bytes) : length;
+    return QString::fromLatin1(bytes, size);
+}
+
+QImage imageFromFrameBuffer(const unsigned int *words, int width, int height)
+{
+    QImage frame(width, height, QImage::Format_ARGB32);
+    const size_t rowBytes = size_t(width) * sizeof(unsigned int);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(frame.scanLine(y), words + size_t(y) * size_t(width), rowBytes);
+    return frame;
+}

@@ -1,0 +1,52 @@
+#ifndef ORVELLA_WEBCAM_H
+#define ORVELLA_WEBCAM_H
+
+#include "escapi.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+// One capture device: its index and name, the frame buffer the capture
+// library fills, and the latest frame read out of it.
+class Webcam : public QObject
+{
+    Q_OBJECT
+public:
+    Webcam(int deviceIndex, int width, int height);
+    ~Webcam() override;
+
+    // Opens the device. A device that opens becomes usable; one that does
+    // not is marked unusable. Returns whether it is open.
+    bool open();
+
+    // Closes the device if it is usable.
+    void close();
+
+    // Asks for one frame and waits for it, yielding between polls. Returns
+    // false, with image untouched, when no complete frame came within
+    // timeoutMs.
+    bool captureFrame(int timeoutMs);
+
+    bool usable = false;
+    int width;
+    int height;
+    int deviceIndex;
+    SimpleCapParams params;
+    QImage image;
+    QString name;
+
+private:
+    std::unique_ptr<unsigned int[]> buffer;
+};
+
+// The name of a device from the bytes the library wrote: up to the first
+// zero byte (all of them when there is none), one character per byte.
+QString deviceNameFromBuffer(const char *bytes, int length);
+
+// A Format_ARGB32 image of width x height from row-major 0xAARRGGBB words.
+QImage imageFromFrameBuffer(const unsigned int *words, int width, int height);
+
+#endif
