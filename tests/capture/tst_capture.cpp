@@ -68,7 +68,7 @@ void TestCapture::versionCheckedBeforeInitialising()
     fakeEscapi_setDeviceCount(0);
     QCOMPARE(setupCaptureLibrary(), 0);
     QCOMPARE(QString(fakeEscapi_callLog()),
-             QString("ESCAPIDLLVersion() initCOM() countCaptureDevices() "));
+             QString("load() ESCAPIDLLVersion() initCOM() countCaptureDevices() "));
 }
 
 void TestCapture::everyRunLoadsAndInitialisesAgain()
