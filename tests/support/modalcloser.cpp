@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QPushButton>
 
 ModalCloser::ModalCloser(QMessageBox::StandardButton answer) : m_answer(answer)
 {

@@ -1,0 +1,684 @@
+#include "fakeescapi.h"
+#include "mainwindow.h"
+#include "modalcloser.h"
+#include "webcam.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+const char noDeviceText[] = "You must have a capturing device attached to this computer to "
+                            "utilise this software instance.";
+const char noOutputDirText[] = "You must specify an output directory to record any activity.";
+const char openFailedText[] = "The capturing device could not be initialised successfully, it "
+                              "may already be in use by another process (e.g. Skype etc).";
+const char dataDirText[] = "Error establishing data directory, please restart the application";
+
+std::vector<unsigned int> uniformFrame(unsigned int word)
+{
+    return std::vector<unsigned int>(480 * 320, word);
+}
+
+void queue(int device, const std::vector<unsigned int> &frame)
+{
+    fakeEscapi_queueFrame(device, frame.data(), int(frame.size()));
+}
+
+template <typename T> T *child(QObject &window, const char *name)
+{
+    T *widget = window.findChild<T *>(name);
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+bool allPixels(const QImage &image, QRgb value)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != value)
+                return false;
+    return true;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    // Start-up and cameras
+    void unusableLibraryWarnsOnce_data();
+    void unusableLibraryWarnsOnce();
+    void camerasListedAfterSetupRuns_data();
+    void camerasListedAfterSetupRuns();
+    void deviceNamesInSelector();
+    void dataFolder_data();
+    void dataFolder();
+
+    // Capture button
+    void enableAndDisable();
+    void secondCameraOpensSecondDevice();
+    void recordNeedsOutputDirectory();
+    void failedOpenThenSuccessfulOpen();
+    void exitReleasesEveryCameraTwiceFromTheLast();
+
+    // Other controls
+    void emailAddress_data();
+    void emailAddress();
+    void thresholdLabelFollowsSlider();
+    void cancelledChoosersLeaveFieldsAlone();
+    void chosenOutputDirectoryEndsWithSeparator();
+    void aboutShowsOneDialog();
+
+    // The capture tick
+    void firstTickShowsLiveOnly();
+    void tickMeasuresDarkening_data();
+    void tickMeasuresDarkening();
+    void recording_data();
+    void recording();
+    void recordedFileNamesAndCounter();
+    void lostSaveIsReportedAndCounted();
+    void stalledCameraSkipsTicks();
+    void previousFrameKeptAcrossDisable();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow(int cameras);
+    void tick(MainWindow &window) { window.updateCapture(); }
+
+    std::unique_ptr<QTemporaryDir> home;
+    std::unique_ptr<ModalCloser> modals;
+};
+
+void TestMainWindow::init()
+{
+    fakeEscapi_reset();
+    home.reset(new QTemporaryDir);
+    QVERIFY(home->isValid());
+    qputenv("HOME", home->path().toLocal8Bit());
+    modals.reset(new ModalCloser);
+}
+
+void TestMainWindow::cleanup()
+{
+    modals.reset();
+    home.reset();
+}
+
+std::unique_ptr<MainWindow> TestMainWindow::makeWindow(int cameras)
+{
+    fakeEscapi_setDeviceCount(cameras);
+    std::unique_ptr<MainWindow> window(new MainWindow);
+    window->show();
+    return window;
+}
+
+void TestMainWindow::unusableLibraryWarnsOnce_data()
+{
+    QTest::addColumn<bool>("loadable");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("missing");
+    QTest::addColumn<int>("devices");
+
+    QTest::newRow("no library") << false << 0x200 << QString() << 2;
+    QTest::newRow("version 0x100") << true << 0x100 << QString() << 2;
+    QTest::newRow("version 0x201") << true << 0x201 << QString() << 2;
+    QTest::newRow("entry point missing") << true << 0x200 << QString("doCapture") << 2;
+    QTest::newRow("no camera") << true << 0x200 << QString() << 0;
+}
+
+void TestMainWindow::unusableLibraryWarnsOnce()
+{
+    QFETCH(bool, loadable);
+    QFETCH(int, version);
+    QFETCH(QString, missing);
+    QFETCH(int, devices);
+
+    fakeEscapi_setLoadable(loadable);
+    fakeEscapi_setVersion(version);
+    if (!missing.isEmpty())
+        fakeEscapi_setMissing(missing.toLatin1().constData());
+    auto window = makeWindow(devices);
+
+    QCOMPARE(modals->count(), 1);
+    const ModalCloser::Seen &box = modals->seen().first();
+    QCOMPARE(box.text, QString(noDeviceText));
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.title, QString("Orvella"));
+    QVERIFY(!box.hasParent);
+    QVERIFY(!box.windowIcon.isNull());
+
+    auto *combo = child<QComboBox>(*window, "camCombo");
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    QCOMPARE(combo->count(), 0);
+    QVERIFY(window->isVisible());
+
+    // Enable is inert: nothing opens, nothing runs, nothing is shown.
+    button->click();
+    QCOMPARE(button->text(), QString("Enable"));
+    QVERIFY(!window->captureTimer.isActive());
+    QCOMPARE(fakeEscapi_callCount("initCapture"), 0);
+    QCOMPARE(modals->count(), 1);
+    if (!loadable)
+        QCOMPARE(QString(fakeEscapi_callLog()), QString());
+}
+
+void TestMainWindow::camerasListedAfterSetupRuns_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::newRow("one") << 1;
+    QTest::newRow("two") << 2;
+    QTest::newRow("three") << 3;
+}
+
+void TestMainWindow::camerasListedAfterSetupRuns()
+{
+    QFETCH(int, devices);
+    auto window = makeWindow(devices);
+
+    QCOMPARE(modals->count(), 0);
+    QCOMPARE(fakeEscapi_callCount("load"), devices + 1);
+    QCOMPARE(fakeEscapi_callCount("initCOM"), devices + 1);
+    auto *combo = child<QComboBox>(*window, "camCombo");
+    QCOMPARE(combo->count(), devices);
+    QCOMPARE(window->cameras.size(), devices);
+    for (int i = 0; i < devices; ++i) {
+        QCOMPARE(combo->itemText(i), QString("Fake Camera %1").arg(i));
+        QCOMPARE(window->cameras.at(i)->deviceIndex, i);
+        QCOMPARE(window->cameras.at(i)->name, combo->itemText(i));
+        QVERIFY(window->cameras.at(i)->usable);
+    }
+    QVERIFY(!window->captureTimer.isActive());
+}
+
+void TestMainWindow::deviceNamesInSelector()
+{
+    QByteArray first(512, 'z');
+    first.replace(0, 4, QByteArray("USB\0", 4));
+    QByteArray second(512, '\0');
+    second.replace(0, 6, "Cam\xE9ra");
+    fakeEscapi_setDeviceName(0, first.constData(), first.size());
+    fakeEscapi_setDeviceName(1, second.constData(), second.size());
+
+    auto window = makeWindow(2);
+    auto *combo = child<QComboBox>(*window, "camCombo");
+    QCOMPARE(combo->itemText(0), QString("USB"));
+    QCOMPARE(combo->itemText(1), QString::fromUtf8("Cam\xC3\xA9ra"));
+}
+
+void TestMainWindow::dataFolder_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::newRow("exists") << "exists";
+    QTest::newRow("missing") << "missing";
+    QTest::newRow("cannot be created") << "blocked";
+}
+
+void TestMainWindow::dataFolder()
+{
+    QFETCH(QString, state);
+    QString homePath = home->path();
+    if (state == "exists")
+        QVERIFY(QDir(homePath).mkpath(".kelvane/orvella"));
+    if (state == "blocked") {
+        // A home folder whose parent does not exist: no level can be made.
+        homePath = home->path() + "/gone/home";
+        qputenv("HOME", homePath.toLocal8Bit());
+    }
+
+    auto window = makeWindow(1);
+    QVERIFY(window->isVisible());
+
+    if (state == "blocked") {
+        QCOMPARE(modals->count(), 2);
+        for (const ModalCloser::Seen &box : modals->seen()) {
+            QCOMPARE(box.text, QString(dataDirText));
+            QCOMPARE(box.title, QString("Orvella"));
+            QCOMPARE(box.icon, QMessageBox::NoIcon);
+        }
+        QVERIFY(!QDir(homePath).exists());
+    } else {
+        QCOMPARE(modals->count(), 0);
+        QVERIFY(QDir(homePath + "/.kelvane/orvella").exists());
+        QVERIFY(QDir(homePath + "/.kelvane/orvella").isEmpty());
+    }
+}
+
+void TestMainWindow::enableAndDisable()
+{
+    auto window = makeWindow(1);
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    auto *combo = child<QComboBox>(*window, "camCombo");
+    queue(0, uniformFrame(0xFF808080));
+
+    QCOMPARE(button->text(), QString("Enable"));
+    button->click();
+    QCOMPARE(button->text(), QString("Disable"));
+    QVERIFY(!combo->isEnabled());
+    QVERIFY(window->captureTimer.isActive());
+    QCOMPARE(window->captureTimer.interval(), 100);
+    QVERIFY(!window->captureTimer.isSingleShot());
+    QCOMPARE(fakeEscapi_deviceCallCount("initCapture", 0), 1);
+
+    // The running timer drives the ticks.
+    QTRY_VERIFY(fakeEscapi_deviceCallCount("doCapture", 0) >= 2);
+
+    button->click();
+    QCOMPARE(button->text(), QString("Enable"));
+    QVERIFY(combo->isEnabled());
+    QVERIFY(!window->captureTimer.isActive());
+    QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 0), 1);
+    QCOMPARE(modals->count(), 0);
+}
+
+void TestMainWindow::secondCameraOpensSecondDevice()
+{
+    auto window = makeWindow(2);
+    child<QComboBox>(*window, "camCombo")->setCurrentIndex(1);
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    QCOMPARE(fakeEscapi_deviceCallCount("initCapture", 0), 0);
+    QCOMPARE(fakeEscapi_deviceCallCount("initCapture", 1), 1);
+}
+
+void TestMainWindow::recordNeedsOutputDirectory()
+{
+    auto window = makeWindow(1);
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    child<QCheckBox>(*window, "chkRecord")->setChecked(true);
+
+    button->click();
+    QCOMPARE(modals->count(), 1);
+    QCOMPARE(modals->seen().first().text, QString(noOutputDirText));
+    QCOMPARE(modals->seen().first().icon, QMessageBox::Information);
+    QCOMPARE(button->text(), QString("Enable"));
+    QVERIFY(child<QComboBox>(*window, "camCombo")->isEnabled());
+    QVERIFY(!window->captureTimer.isActive());
+    QCOMPARE(fakeEscapi_callCount("initCapture"), 0);
+
+    // Without Record no directory is needed.
+    child<QCheckBox>(*window, "chkRecord")->setChecked(false);
+    button->click();
+    QVERIFY(window->captureTimer.isActive());
+    QCOMPARE(modals->count(), 1);
+}
+
+void TestMainWindow::failedOpenThenSuccessfulOpen()
+{
+    auto window = makeWindow(1);
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    fakeEscapi_setInitResult(0, 0);
+
+    button->click();
+    QCOMPARE(modals->count(), 1);
+    QCOMPARE(modals->seen().first().text, QString(openFailedText));
+    QCOMPARE(modals->seen().first().icon, QMessageBox::Information);
+    QCOMPARE(button->text(), QString("Enable"));
+    QVERIFY(child<QComboBox>(*window, "camCombo")->isEnabled());
+    QVERIFY(!window->captureTimer.isActive());
+    QVERIFY(!window->cameras.first()->usable);
+
+    // The device has been freed in the meantime: it opens now.
+    fakeEscapi_setInitResult(0, 1);
+    button->click();
+    QCOMPARE(modals->count(), 1);
+    QCOMPARE(button->text(), QString("Disable"));
+    QVERIFY(window->captureTimer.isActive());
+    QVERIFY(window->cameras.first()->usable);
+
+    button->click();
+    QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 0), 1);
+}
+
+void TestMainWindow::exitReleasesEveryCameraTwiceFromTheLast()
+{
+    auto window = makeWindow(2);
+    queue(0, uniformFrame(0xFF404040));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    QVERIFY(window->captureTimer.isActive());
+
+    const int logStart = int(qstrlen(fakeEscapi_callLog()));
+    window.reset();
+    QCOMPARE(QString(fakeEscapi_callLog() + logStart),
+             QString("deinitCapture(1) deinitCapture(1) deinitCapture(0) deinitCapture(0) "));
+}
+
+void TestMainWindow::emailAddress_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("valid") << "guard@example.com" << true;
+    QTest::newRow("two-letter ending") << "a.b-c+d%e_f@mail.example.co.uk" << true;
+    QTest::newRow("four-letter ending") << "guard@example.info" << true;
+    QTest::newRow("capitals") << "GUARD@EXAMPLE.COM" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("no dot after the at sign") << "guard@localhost" << false;
+    QTest::newRow("five-letter ending") << "guard@example.house" << false;
+    QTest::newRow("one-letter ending") << "guard@example.c" << false;
+    QTest::newRow("spaces inside") << "gu ard@example.com" << false;
+    QTest::newRow("space around") << " guard@example.com" << false;
+    QTest::newRow("text around") << "mail guard@example.com now" << false;
+    QTest::newRow("no at sign") << "guard.example.com" << false;
+}
+
+void TestMainWindow::emailAddress()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, valid);
+
+    auto window = makeWindow(1);
+    auto *field = child<QLineEdit>(*window, "txtEmailAddr");
+    auto *box = child<QCheckBox>(*window, "chkEmail");
+    QVERIFY(field->isEnabled());
+    field->setText(address);
+    box->setChecked(true);
+
+    if (valid) {
+        QCOMPARE(modals->count(), 0);
+        QVERIFY(box->isChecked());
+        QVERIFY(!field->isEnabled());
+        QCOMPARE(field->text(), address);
+        box->setChecked(false);
+        QVERIFY(field->isEnabled());
+    } else {
+        QCOMPARE(modals->count(), 1);
+        QCOMPARE(modals->seen().first().text, QString("Please provide a valid email address"));
+        QCOMPARE(modals->seen().first().icon, QMessageBox::NoIcon);
+        QVERIFY(!box->isChecked());
+        QVERIFY(field->isEnabled());
+        QCOMPARE(field->text(), QString());
+    }
+}
+
+void TestMainWindow::thresholdLabelFollowsSlider()
+{
+    auto window = makeWindow(1);
+    auto *slider = child<QSlider>(*window, "hSlideDissimilarity");
+    auto *label = child<QLabel>(*window, "lblSimilarValue");
+    QCOMPARE(label->text(), QString("20%"));
+
+    for (int value = 5; value <= 95; value += 5) {
+        slider->setValue(value);
+        QCOMPARE(label->text(), QString::number(value) + "%");
+    }
+    slider->setValue(20);
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_PageUp);
+    QCOMPARE(label->text(), QString("25%"));
+    QTest::keyClick(slider, Qt::Key_Left);
+    QCOMPARE(label->text(), QString("20%"));
+    QTest::keyClick(slider, Qt::Key_Home);
+    QCOMPARE(label->text(), QString("5%"));
+    QTest::keyClick(slider, Qt::Key_End);
+    QCOMPARE(label->text(), QString("95%"));
+}
+
+void TestMainWindow::cancelledChoosersLeaveFieldsAlone()
+{
+    auto window = makeWindow(1);
+    auto *dirField = child<QLineEdit>(*window, "txtOutputDirPath");
+    auto *soundField = child<QLineEdit>(*window, "txtSoundFilePath");
+    dirField->setText("/kept/");
+    soundField->setText("/kept.wav");
+
+    child<QPushButton>(*window, "btnSelectOutputDir")->click();
+    child<QPushButton>(*window, "btnSelectSoundFile")->click();
+
+    QCOMPARE(modals->count(), 2);
+    QCOMPARE(modals->seen().at(0).className, QString("QFileDialog"));
+    QCOMPARE(modals->seen().at(1).className, QString("QFileDialog"));
+    QCOMPARE(modals->seen().at(1).title, QString("Select Audio File"));
+    QCOMPARE(dirField->text(), QString("/kept/"));
+    QCOMPARE(soundField->text(), QString("/kept.wav"));
+}
+
+void TestMainWindow::chosenOutputDirectoryEndsWithSeparator()
+{
+    auto window = makeWindow(1);
+    const QString chosen = home->path() + "/frames";
+    QVERIFY(QDir().mkpath(chosen));
+
+    // Answer the chooser by picking the folder.
+    modals.reset();
+    QTimer picker;
+    connect(&picker, &QTimer::timeout, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            dialog->setDirectory(home->path());
+            dialog->selectFile(chosen);
+            static_cast<QDialog *>(dialog)->accept();
+        }
+    });
+    picker.start(5);
+    child<QPushButton>(*window, "btnSelectOutputDir")->click();
+    picker.stop();
+
+    QCOMPARE(child<QLineEdit>(*window, "txtOutputDirPath")->text(),
+             QDir::toNativeSeparators(chosen) + QDir::separator());
+}
+
+void TestMainWindow::aboutShowsOneDialog()
+{
+    auto window = makeWindow(1);
+    auto *about = child<QAction>(*window, "action_About");
+    QVERIFY(!window->aboutDialog.isVisible());
+    about->trigger();
+    about->trigger();
+    QVERIFY(window->aboutDialog.isVisible());
+    int shown = 0;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->inherits("aboutdialog") && top->isVisible())
+            ++shown;
+    QCOMPARE(shown, 1);
+    QVERIFY(!window->aboutDialog.isModal());
+    QCOMPARE(modals->count(), 0);
+}
+
+void TestMainWindow::firstTickShowsLiveOnly()
+{
+    auto window = makeWindow(1);
+    queue(0, uniformFrame(0xFF336699));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+
+    tick(*window);
+    auto *live = child<QLabel>(*window, "lblLiveImage");
+    auto *plot = child<QLabel>(*window, "lblDisPlotImage");
+    QCOMPARE(live->pixmap(Qt::ReturnByValue).toImage().pixel(0, 0), 0xFF336699u);
+    QVERIFY(plot->pixmap(Qt::ReturnByValue).isNull());
+    QCOMPARE(window->windowTitle(), QString("Orvella"));
+    QVERIFY(window->hasPreviousFrame);
+}
+
+void TestMainWindow::tickMeasuresDarkening_data()
+{
+    QTest::addColumn<unsigned int>("first");
+    QTest::addColumn<unsigned int>("second");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<unsigned int>("plot");
+
+    QTest::newRow("identical") << 0xFF808080u << 0xFF808080u << "Orvella - 0% Dissimilarity"
+                               << 0xFF000000u;
+    QTest::newRow("uniformly brighter") << 0xFF404040u << 0xFFA0A0A0u
+                                        << "Orvella - 0% Dissimilarity" << 0xFF000000u;
+    QTest::newRow("white then black") << 0xFFFFFFFFu << 0xFF000000u
+                                      << "Orvella - 1000% Dissimilarity" << 0xFFFFFFFFu;
+    QTest::newRow("one channel") << 0xFF102030u << 0xFF201010u
+                                 << "Orvella - 62.7451% Dissimilarity" << 0xFF001020u;
+}
+
+void TestMainWindow::tickMeasuresDarkening()
+{
+    QFETCH(unsigned int, first);
+    QFETCH(unsigned int, second);
+    QFETCH(QString, title);
+    QFETCH(unsigned int, plot);
+
+    auto window = makeWindow(1);
+    queue(0, uniformFrame(first));
+    queue(0, uniformFrame(second));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    tick(*window);
+    tick(*window);
+
+    QCOMPARE(window->windowTitle(), title);
+    const QPixmap difference = child<QLabel>(*window, "lblDisPlotImage")->pixmap(Qt::ReturnByValue);
+    QCOMPARE(difference.size(), QSize(480, 320));
+    QVERIFY(allPixels(difference.toImage(), plot));
+}
+
+void TestMainWindow::recording_data()
+{
+    QTest::addColumn<bool>("record");
+    QTest::addColumn<bool>("onlyDissimilar");
+    QTest::addColumn<int>("threshold");
+    QTest::addColumn<unsigned int>("darker");
+    QTest::addColumn<int>("files");
+
+    // From grey 0x80 the level is 1000 * drop / 255, truncated.
+    const unsigned int level19 = 0xFF7B7B7B; // drop 5: level 19
+    const unsigned int level23 = 0xFF7A7A7A; // drop 6: level 23
+    QTest::newRow("record off") << false << false << 20 << 0xFF000000u << 0;
+    QTest::newRow("every frame") << true << false << 95 << 0xFF808080u << 2;
+    QTest::newRow("only dissimilar, under") << true << true << 20 << level19 << 0;
+    QTest::newRow("only dissimilar, over") << true << true << 20 << level23 << 1;
+}
+
+void TestMainWindow::recording()
+{
+    QFETCH(bool, record);
+    QFETCH(bool, onlyDissimilar);
+    QFETCH(int, threshold);
+    QFETCH(unsigned int, darker);
+    QFETCH(int, files);
+
+    QTemporaryDir out;
+    auto window = makeWindow(1);
+    child<QLineEdit>(*window, "txtOutputDirPath")->setText(out.path() + "/");
+    child<QCheckBox>(*window, "chkRecord")->setChecked(record);
+    child<QCheckBox>(*window, "chkDissimilar")->setChecked(onlyDissimilar);
+    child<QSlider>(*window, "hSlideDissimilarity")->setValue(threshold);
+    queue(0, uniformFrame(0xFF808080));
+    queue(0, uniformFrame(darker));
+    queue(0, uniformFrame(0xFF808080));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    for (int i = 0; i < 3; ++i)
+        tick(*window);
+
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), files);
+    QCOMPARE(window->recordCounter, quint32(files));
+}
+
+void TestMainWindow::recordedFileNamesAndCounter()
+{
+    QTemporaryDir out;
+    auto window = makeWindow(1);
+    child<QLineEdit>(*window, "txtOutputDirPath")->setText(out.path() + "/");
+    child<QCheckBox>(*window, "chkRecord")->setChecked(true);
+    queue(0, uniformFrame(0xFF808080));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    for (int i = 0; i < 3; ++i)
+        tick(*window);
+
+    const QStringList names = QDir(out.path()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(names.size(), 2);
+    const QRegularExpression pattern("^[A-Z][a-z]{2}_[A-Z][a-z]{2}_\\d{1,2}_\\d\\d-\\d\\d-\\d\\d_"
+                                     "\\d{4}_GMT_(\\d+)\\.jpg$");
+    QStringList counters;
+    for (const QString &name : names) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        QVERIFY2(match.hasMatch(), qPrintable(name));
+        counters << match.captured(1);
+    }
+    counters.sort();
+    QCOMPARE(counters, QStringList({"0", "1"}));
+    QImage saved(out.path() + "/" + names.first());
+    QCOMPARE(saved.size(), QSize(480, 320));
+}
+
+void TestMainWindow::lostSaveIsReportedAndCounted()
+{
+    QTemporaryDir parent;
+    const QString out = parent.path() + "/frames";
+    QVERIFY(QDir().mkpath(out));
+    auto window = makeWindow(1);
+    child<QLineEdit>(*window, "txtOutputDirPath")->setText(out + "/");
+    child<QCheckBox>(*window, "chkRecord")->setChecked(true);
+    queue(0, uniformFrame(0xFF808080));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    tick(*window);
+
+    QVERIFY(QDir(out).removeRecursively());
+    tick(*window);
+    QCOMPARE(window->recordCounter, 1u);
+    const QString message = child<QStatusBar>(*window, "statusBar")->currentMessage();
+    QVERIFY2(message.contains(QDir::toNativeSeparators(out)) && message.contains("_0.jpg"),
+             qPrintable(message));
+    QVERIFY(window->captureTimer.isActive());
+    QCOMPARE(modals->count(), 0);
+
+    QVERIFY(QDir().mkpath(out));
+    tick(*window);
+    QCOMPARE(window->recordCounter, 2u);
+    const QStringList names = QDir(out).entryList(QDir::Files);
+    QCOMPARE(names.size(), 1);
+    QVERIFY(names.first().endsWith("_1.jpg"));
+}
+
+void TestMainWindow::stalledCameraSkipsTicks()
+{
+    auto window = makeWindow(1);
+    queue(0, uniformFrame(0xFFFFFFFF));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    tick(*window);
+
+    fakeEscapi_setStalled(0, 1);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    tick(*window);
+    QVERIFY(elapsed.elapsed() < 5000);
+    QCOMPARE(window->windowTitle(), QString("Orvella"));
+    QCOMPARE(window->previousFrame.pixel(0, 0), 0xFFFFFFFFu);
+
+    // Frames come back: the next tick compares with the last good frame.
+    fakeEscapi_setStalled(0, 0);
+    fakeEscapi_clearFrames(0);
+    queue(0, uniformFrame(0xFF000000));
+    tick(*window);
+    QCOMPARE(window->windowTitle(), QString("Orvella - 1000% Dissimilarity"));
+}
+
+void TestMainWindow::previousFrameKeptAcrossDisable()
+{
+    auto window = makeWindow(1);
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    queue(0, uniformFrame(0xFFFFFFFF));
+    button->click();
+    tick(*window);
+    button->click();
+    QVERIFY(!window->captureTimer.isActive());
+
+    fakeEscapi_clearFrames(0);
+    queue(0, uniformFrame(0xFF000000));
+    button->click();
+    tick(*window);
+    QCOMPARE(window->windowTitle(), QString("Orvella - 1000% Dissimilarity"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
