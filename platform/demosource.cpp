@@ -1,0 +1,60 @@
+#include "demosource.h"
+
+#include "demoscene.h"
+#include "pixelformat.h"
+
+#include <gst/app/gstappsrc.h>
+
+namespace
+{
+
+struct DemoFeed {
+    DemoScene scene;
+    guint64 frame = 0;
+};
+
+void feedFrame(GstAppSrc *src, guint, gpointer data)
+{
+    auto *feed = static_cast<DemoFeed *>(data);
+    const gsize size = gsize(DemoScene::Width) * DemoScene::Height * 4;
+    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
+    GstMapInfo map;
+    if (gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+        const double t = double(feed->frame) / DemoScene::FramesPerSecond;
+        feed->scene.render(t, reinterpret_cast<uint32_t *>(map.data));
+        gst_buffer_unmap(buffer, &map);
+    }
+    GST_BUFFER_PTS(buffer) =
+        gst_util_uint64_scale(feed->frame, GST_SECOND, DemoScene::FramesPerSecond);
+    GST_BUFFER_DURATION(buffer) = GST_SECOND / DemoScene::FramesPerSecond;
+    ++feed->frame;
+    gst_app_src_push_buffer(src, buffer);
+}
+
+void freeFeed(gpointer data)
+{
+    delete static_cast<DemoFeed *>(data);
+}
+
+} // namespace
+
+GstElement *makeDemoSource()
+{
+    GstElement *element = gst_element_factory_make("appsrc", nullptr);
+    if (!element)
+        return nullptr;
+    GstCaps *caps = gst_caps_new_simple(
+        "video/x-raw", "format", G_TYPE_STRING, nativeArgbFormat(), "width", G_TYPE_INT,
+        DemoScene::Width, "height", G_TYPE_INT, DemoScene::Height, "framerate", GST_TYPE_FRACTION,
+        DemoScene::FramesPerSecond, 1, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    // A small queue keeps drawing just ahead of playback instead of racing it.
+    g_object_set(element, "caps", caps, "format", GST_FORMAT_TIME, "is-live", FALSE, "max-bytes",
+                 guint64(1), nullptr);
+    gst_caps_unref(caps);
+
+    GstAppSrcCallbacks callbacks = {};
+    callbacks.need_data = feedFrame;
+    // The element owns the scene from here on and frees it with itself.
+    gst_app_src_set_callbacks(GST_APP_SRC(element), &callbacks, new DemoFeed, freeFeed);
+    return element;
+}

@@ -1,0 +1,13 @@
+#ifndef ORVELLA_PIXELFORMAT_H
+#define ORVELLA_PIXELFORMAT_H
+
+#include <glib.h>
+
+// The raw video format whose pixels, read as native 32-bit words, are
+// 0xAARRGGBB: bytes B, G, R, A on little-endian machines.
+inline const char *nativeArgbFormat()
+{
+    return G_BYTE_ORDER == G_LITTLE_ENDIAN ? "BGRA" : "ARGB";
+}
+
+#endif

@@ -1,0 +1,52 @@
+// Opens capture devices and leaves main with their pipelines still running,
+// the way a program that never closes its cameras ends.
+#include "escapi.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace
+{
+
+bool waitForFrame(int device)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!isCaptureDone(device)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+} // namespace
+
+// Usage: escapi_exit_helper <devices> <pending|done>
+int main(int argc, char **argv)
+{
+    if (argc < 3)
+        return 2;
+    const int devices = std::atoi(argv[1]);
+    const bool leavePending = std::strcmp(argv[2], "pending") == 0;
+    setenv("ORVELLA_CAPTURE_SOURCES",
+           "Demo=demo;Bars=videotestsrc;Clip=videotestsrc pattern=ball ! "
+           "video/x-raw,width=64,height=48",
+           1);
+    initCOM();
+    const int count = countCaptureDevices();
+    const int first = count - 3;
+    for (int i = 0; i < devices; ++i) {
+        // Left allocated: the library may write into it until it is closed.
+        auto *params = new SimpleCapParams{new unsigned int[480 * 320], 480, 320};
+        if (!initCapture(first + i, params))
+            return 3;
+        doCapture(first + i);
+        if (!waitForFrame(first + i))
+            return 4;
+        if (leavePending)
+            doCapture(first + i);
+    }
+    return 0;
+}
