@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 const QRgb opaqueBlack = 0xFF000000u;
 

@@ -3,8 +3,7 @@
 #include "brightness.h"
 #include "imagefilter.h"
 
-QImage processFrame(const QImage &frame, int filterChoice, int kernelSizeIndex,
-                    int brightnessValue)
+QImage processFrame(const QImage &frame, int filterChoice, int kernelSizeIndex, int brightnessValue)
 {
     QImage processed = frame.format() == QImage::Format_ARGB32 || frame.isNull()
                            ? frame

@@ -6,7 +6,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const int shifts[3] = {16, 8, 0};
 

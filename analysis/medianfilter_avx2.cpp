@@ -5,7 +5,8 @@
 
 #include <immintrin.h>
 
-namespace {
+namespace
+{
 
 struct Avx2 {
     using T = __m256i;
@@ -13,6 +14,7 @@ struct Avx2 {
     static T min(T a, T b) { return _mm256_min_epu8(a, b); }
     static T max(T a, T b) { return _mm256_max_epu8(a, b); }
     static T opaque(T v) { return _mm256_or_si256(v, _mm256_set1_epi32(int(0xFF000000u))); }
+    static T allLanes() { return _mm256_set1_epi32(-1); }
     static T load(const int *a) { return _mm256_load_si256(reinterpret_cast<const T *>(a)); }
     static void store(quint32 *a, T v) { _mm256_store_si256(reinterpret_cast<T *>(a), v); }
     static T select(T mask, T a, T b) { return _mm256_blendv_epi8(b, a, mask); }

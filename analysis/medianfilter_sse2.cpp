@@ -4,7 +4,8 @@
 
 #include <emmintrin.h>
 
-namespace {
+namespace
+{
 
 struct Sse2 {
     using T = __m128i;
@@ -12,6 +13,7 @@ struct Sse2 {
     static T min(T a, T b) { return _mm_min_epu8(a, b); }
     static T max(T a, T b) { return _mm_max_epu8(a, b); }
     static T opaque(T v) { return _mm_or_si128(v, _mm_set1_epi32(int(0xFF000000u))); }
+    static T allLanes() { return _mm_set1_epi32(-1); }
     static T load(const int *a) { return _mm_load_si128(reinterpret_cast<const T *>(a)); }
     static void store(quint32 *a, T v) { _mm_store_si128(reinterpret_cast<T *>(a), v); }
     static T select(T mask, T a, T b)

@@ -24,17 +24,16 @@
 #include <algorithm>
 #include <utility>
 
-namespace {
+namespace
+{
 
-template <int Side>
-struct WindowNetworks {
+template <int Side> struct WindowNetworks {
     static constexpr sortingnetwork::Network sortRow = sortingnetwork::sortNetwork(Side);
     static constexpr sortingnetwork::Network median =
         sortingnetwork::medianOfSortedRowsNetwork(Side);
 };
 
-template <typename V>
-inline void exchange(typename V::T &low, typename V::T &high)
+template <typename V> inline void exchange(typename V::T &low, typename V::T &high)
 {
     const typename V::T smaller = V::min(low, high);
     high = V::max(low, high);
@@ -45,8 +44,7 @@ template <typename V, int Side, std::size_t... I>
 inline void sortStrip(typename V::T *wires, std::index_sequence<I...>)
 {
     using Net = WindowNetworks<Side>;
-    (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]),
-     ...);
+    (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]), ...);
 }
 
 template <typename V, int Side, std::size_t... I>
@@ -58,8 +56,7 @@ inline typename V::T medianOfStrips(const typename V::T (&sorted)[Side][Side],
     for (int row = 0; row < Side; ++row)
         for (int i = 0; i < Side; ++i)
             wires[row * Side + i] = sorted[row][i];
-    (exchange<V>(wires[Net::median.exchanges[I].low], wires[Net::median.exchanges[I].high]),
-     ...);
+    (exchange<V>(wires[Net::median.exchanges[I].low], wires[Net::median.exchanges[I].high]), ...);
     return wires[Net::median.output];
 }
 
@@ -87,21 +84,34 @@ void medianWavefront(quint32 *bits, int stride, int width, int height)
 
     for (int x0 = Radius; x0 <= lastColumn; x0 += lanes) {
         // Steps before 0 only fill the first windows.
+        const bool allColumns = x0 + lanes - 1 <= lastColumn;
         for (int step = -side; step <= lastStep; ++step) {
+            // In the middle of the columns every lane is at work and every
+            // lane's entering row is inside the image.
+            const bool steady = allColumns && step >= (lanes - 1) * lag && step < rows &&
+                                step + 2 * Radius + 1 < height;
             if (step >= 0) {
                 const T median = V::opaque(medianOfStrips<V, side>(sorted, medianIndices));
                 V::store(result, median);
-                for (int i = 0; i < lanes; ++i) {
-                    const int done = step - i * lag; // rows this lane has finished
-                    const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
-                    active[i] = on ? -1 : 0;
-                    if (on)
-                        bits[(Radius + done) * stride + x0 + i] = result[i];
+                T writtenLanes = V::allLanes();
+                if (steady) {
+                    quint32 *target = bits + (Radius + step) * stride + x0;
+                    for (int i = 0; i < lanes; ++i)
+                        target[i * (1 - lag * stride)] = result[i];
+                } else {
+                    for (int i = 0; i < lanes; ++i) {
+                        const int done = step - i * lag; // rows this lane has finished
+                        const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
+                        active[i] = on ? -1 : 0;
+                        if (on)
+                            bits[(Radius + done) * stride + x0 + i] = result[i];
+                    }
+                    writtenLanes = V::load(active);
                 }
                 // The pixel just written sits in the middle of the strip
                 // loaded lag steps ago, which stays in the window.
                 const int written = (step - lag + side) % side;
-                strip[written][Radius] = V::select(V::load(active), median, strip[written][Radius]);
+                strip[written][Radius] = V::select(writtenLanes, median, strip[written][Radius]);
                 std::copy(strip[written], strip[written] + side, sorted[written]);
                 sortStrip<V, side>(sorted[written], sortIndices);
             }

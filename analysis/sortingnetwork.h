@@ -6,7 +6,8 @@
 // Compare-exchange networks built at compile time from Batcher's odd-even
 // merge sort, for the median filter's small windows (side 3 to 7).
 
-namespace sortingnetwork {
+namespace sortingnetwork
+{
 
 // Wire `low` receives the smaller value, wire `high` the larger.
 struct Exchange {
@@ -30,8 +31,7 @@ constexpr int powerOfTwoAtLeast(int n)
 
 // Calls emit(a, b) for the exchanges of Batcher's network on `wires`
 // (a power of two) that merge sorted blocks of firstBlock wires upwards.
-template <typename Emit>
-constexpr void oddEvenMerges(int wires, int firstBlock, Emit &&emit)
+template <typename Emit> constexpr void oddEvenMerges(int wires, int firstBlock, Emit &&emit)
 {
     for (int p = firstBlock; p < wires; p *= 2)
         for (int k = p; k >= 1; k /= 2)

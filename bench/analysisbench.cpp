@@ -10,7 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
-namespace {
+namespace
+{
 
 const int frameWidth = 480;
 const int frameHeight = 320;

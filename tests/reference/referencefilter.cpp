@@ -6,7 +6,8 @@
 #include <numeric>
 #include <vector>
 
-namespace {
+namespace
+{
 
 int middleOf(std::vector<int> &values)
 {
@@ -52,8 +53,8 @@ void filterInPlace(QImage &image, int radius, int type)
 QImage referenceFilterImage(QImage source, unsigned int kernelSize, int type)
 {
     const qint64 radius = (kernelSize - 1u) / 2u;
-    if (source.isNull() || (type != Median && type != Mean) ||
-        source.width() < 2 * radius + 1 || source.height() < 2 * radius + 1)
+    if (source.isNull() || (type != Median && type != Mean) || source.width() < 2 * radius + 1 ||
+        source.height() < 2 * radius + 1)
         return source;
     QImage image = source.convertToFormat(QImage::Format_ARGB32);
     filterInPlace(image, int(radius), type);

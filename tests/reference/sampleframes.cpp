@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <random>
 
-namespace {
+namespace
+{
 
 int clampByte(int value)
 {

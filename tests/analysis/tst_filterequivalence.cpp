@@ -1,0 +1,154 @@
+#include "imagefilter.h"
+#include "referencefilter.h"
+#include "sampleframes.h"
+
+#ifdef __x86_64__
+#include "medianfilter_x86.h"
+#endif
+
+#include <QtTest>
+
+#include <random>
+
+// The fast filter against the plain one on many random pictures.
+class FilterEquivalenceTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QImage picture(int width, int height, quint32 seed)
+    {
+        switch (seed % 3) {
+        case 0:
+            return cameraLikeFrame(width, height, seed);
+        case 1:
+            return cameraLikeFrame(width, height, seed, true);
+        default:
+            return noiseFrame(width, height, seed);
+        }
+    }
+
+    static QString firstDifference(const QImage &a, const QImage &b)
+    {
+        if (a.size() != b.size() || a.format() != b.format())
+            return QStringLiteral("size or format differs");
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                if (a.pixel(x, y) != b.pixel(x, y))
+                    return QStringLiteral("(%1, %2): %3 instead of %4")
+                        .arg(x)
+                        .arg(y)
+                        .arg(a.pixel(x, y), 8, 16)
+                        .arg(b.pixel(x, y), 8, 16);
+        return QString();
+    }
+
+private slots:
+    void fullFrames_data()
+    {
+        QTest::addColumn<int>("kernelSize");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint32>("seed");
+        for (int kernelSize : {3, 5, 7})
+            for (int type : {Median, Mean})
+                QTest::addRow("%dx%d %s", kernelSize, kernelSize,
+                              type == Median ? "median" : "mean")
+                    << kernelSize << type << quint32(kernelSize * 10 + type);
+    }
+
+    void fullFrames()
+    {
+        QFETCH(int, kernelSize);
+        QFETCH(int, type);
+        QFETCH(quint32, seed);
+        const QImage frame = picture(480, 320, seed);
+        QCOMPARE(firstDifference(filterImage(frame, kernelSize, type),
+                                 referenceFilterImage(frame, kernelSize, type)),
+                 QString());
+    }
+
+    void smallPictures_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::newRow("median") << int(Median);
+        QTest::newRow("mean") << int(Mean);
+    }
+
+    // Many sizes from 1x1 up, every kernel size from 1 to 11, all kinds of
+    // content.
+    void smallPictures()
+    {
+        QFETCH(int, type);
+        std::mt19937 random(type + 1);
+        for (int round = 0; round < 600; ++round) {
+            const int width = 1 + int(random() % 40);
+            const int height = 1 + int(random() % 40);
+            const unsigned kernelSize = 1 + random() % 11;
+            const QImage image = picture(width, height, random());
+            const QString difference =
+                firstDifference(filterImage(image, kernelSize, type),
+                                referenceFilterImage(image, kernelSize, type));
+            if (!difference.isEmpty())
+                QFAIL(qPrintable(QStringLiteral("%1x%2, kernel %3: %4")
+                                     .arg(width)
+                                     .arg(height)
+                                     .arg(kernelSize)
+                                     .arg(difference)));
+        }
+    }
+
+    // Windows too large for the packed channel sums of the mean.
+    void largeWindows_data() { smallPictures_data(); }
+
+    void largeWindows()
+    {
+        QFETCH(int, type);
+        for (unsigned kernelSize : {89u, 90u, 91u}) {
+            const QImage image = picture(95, 93, kernelSize);
+            QCOMPARE(firstDifference(filterImage(image, kernelSize, type),
+                                     referenceFilterImage(image, kernelSize, type)),
+                     QString());
+        }
+    }
+
+#ifdef __x86_64__
+    // Both vector passes, whichever the filter picks on this processor.
+    void vectorPasses_data()
+    {
+        QTest::addColumn<bool>("avx2");
+        QTest::newRow("sse2") << false;
+        if (__builtin_cpu_supports("avx2"))
+            QTest::newRow("avx2") << true;
+    }
+
+    void vectorPasses()
+    {
+        QFETCH(bool, avx2);
+        std::mt19937 random(avx2 ? 7 : 8);
+        for (int round = 0; round < 300; ++round) {
+            const int width = 1 + int(random() % (round < 2 ? 480 : 48));
+            const int height = 1 + int(random() % (round < 2 ? 320 : 48));
+            const int radius = 1 + int(random() % 3);
+            if (width < 2 * radius + 1 || height < 2 * radius + 1)
+                continue;
+            const QImage image = picture(width, height, random());
+            QImage fast = image.copy();
+            auto *bits = reinterpret_cast<quint32 *>(fast.bits());
+            const int stride = fast.bytesPerLine() / 4;
+            QVERIFY(avx2 ? medianWavefrontAvx2(bits, stride, width, height, radius)
+                         : medianWavefrontSse2(bits, stride, width, height, radius));
+            const QString difference =
+                firstDifference(fast, referenceFilterImage(image, 2 * radius + 1, Median));
+            if (!difference.isEmpty())
+                QFAIL(qPrintable(QStringLiteral("%1x%2, radius %3: %4")
+                                     .arg(width)
+                                     .arg(height)
+                                     .arg(radius)
+                                     .arg(difference)));
+        }
+    }
+#endif
+};
+
+QTEST_GUILESS_MAIN(FilterEquivalenceTest)
+#include "tst_filterequivalence.moc"
