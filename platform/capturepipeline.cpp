@@ -123,6 +123,12 @@ bool CapturePipeline::build(const CaptureSource &source)
 
 bool CapturePipeline::start(std::chrono::milliseconds timeout)
 {
+    {
+        // The streaming threads may be pooled ones that GStreamer hands work
+        // to with locks of its own; they read this object's set-up under
+        // m_mutex, so publish it through m_mutex as well.
+        std::lock_guard<std::mutex> publish(m_mutex);
+    }
     m_bus = gst_element_get_bus(m_pipeline);
     m_busWatcher = std::thread(&CapturePipeline::watchBus, this);
     if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)

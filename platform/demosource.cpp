@@ -5,10 +5,15 @@
 
 #include <gst/app/gstappsrc.h>
 
+#include <mutex>
+
 namespace
 {
 
+// Built on the caller's thread and drawn on whichever streaming thread
+// GStreamer picks; the mutex hands the scene from one to the other.
 struct DemoFeed {
+    std::mutex mutex;
     DemoScene scene;
     guint64 frame = 0;
 };
@@ -16,6 +21,7 @@ struct DemoFeed {
 void feedFrame(GstAppSrc *src, guint, gpointer data)
 {
     auto *feed = static_cast<DemoFeed *>(data);
+    std::lock_guard<std::mutex> lock(feed->mutex);
     const gsize size = gsize(DemoScene::Width) * DemoScene::Height * 4;
     GstBuffer *buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
     GstMapInfo map;
@@ -52,9 +58,13 @@ GstElement *makeDemoSource()
                  guint64(1), nullptr);
     gst_caps_unref(caps);
 
+    auto *feed = new DemoFeed;
+    {
+        std::lock_guard<std::mutex> publish(feed->mutex);
+    }
     GstAppSrcCallbacks callbacks = {};
     callbacks.need_data = feedFrame;
     // The element owns the scene from here on and frees it with itself.
-    gst_app_src_set_callbacks(GST_APP_SRC(element), &callbacks, new DemoFeed, freeFeed);
+    gst_app_src_set_callbacks(GST_APP_SRC(element), &callbacks, feed, freeFeed);
     return element;
 }
