@@ -3,6 +3,33 @@
 #include "meanfilter.h"
 #include "medianfilter.h"
 
+#ifdef ORVELLA_WAVEFRONT_FILTER
+#include "wavefrontfilter.h"
+#endif
+
+namespace
+{
+
+// The vector passes where the processor and the radius allow.
+bool filterByVectors(QImage &image, int radius, int type)
+{
+#ifdef ORVELLA_WAVEFRONT_FILTER
+    auto *bits = reinterpret_cast<quint32 *>(image.bits());
+    const int stride = image.bytesPerLine() / 4;
+    const bool median = type == Median;
+    if (__builtin_cpu_supports("avx2"))
+        return filterWavefrontAvx2(bits, stride, image.width(), image.height(), radius, median);
+    return filterWavefrontSse2(bits, stride, image.width(), image.height(), radius, median);
+#else
+    Q_UNUSED(image);
+    Q_UNUSED(radius);
+    Q_UNUSED(type);
+    return false;
+#endif
+}
+
+} // namespace
+
 QImage filterImage(QImage source, unsigned int kernelSize, int type)
 {
     // Unsigned arithmetic as in the signature: a kernel size of 0 wraps to a
@@ -15,9 +42,11 @@ QImage filterImage(QImage source, unsigned int kernelSize, int type)
     const QImage::Format format = source.format();
     QImage image = format == QImage::Format_ARGB32 ? std::move(source)
                                                    : source.convertToFormat(QImage::Format_ARGB32);
-    if (type == Median)
-        medianFilterInPlace(image, int(radius));
-    else
-        meanFilterInPlace(image, int(radius));
+    if (!filterByVectors(image, int(radius), type)) {
+        if (type == Median)
+            medianFilterInPlace(image, int(radius));
+        else
+            meanFilterInPlace(image, int(radius));
+    }
     return image.format() == format ? image : image.convertToFormat(format);
 }

@@ -1,9 +1,5 @@
 #include "medianfilter.h"
 
-#ifdef ORVELLA_X86_MEDIAN
-#include "medianfilter_x86.h"
-#endif
-
 #include <cstring>
 
 namespace
@@ -66,9 +62,8 @@ struct WindowHistogram {
 
 } // namespace
 
-// One column at a time with a running histogram per channel: works for any
-// radius, used where no vector pass fits.
-void medianByHistogram(QImage &image, int radius)
+// One column at a time with a running histogram per channel.
+void medianFilterInPlace(QImage &image, int radius)
 {
     const int width = image.width();
     const int height = image.height();
@@ -110,17 +105,4 @@ void medianByHistogram(QImage &image, int radius)
             }
         }
     }
-}
-
-void medianFilterInPlace(QImage &image, int radius)
-{
-#ifdef ORVELLA_X86_MEDIAN
-    auto *bits = reinterpret_cast<quint32 *>(image.bits());
-    const int stride = image.bytesPerLine() / 4;
-    if (__builtin_cpu_supports("avx2")
-            ? medianWavefrontAvx2(bits, stride, image.width(), image.height(), radius)
-            : medianWavefrontSse2(bits, stride, image.width(), image.height(), radius))
-        return;
-#endif
-    medianByHistogram(image, radius);
 }

@@ -29,16 +29,33 @@ constexpr int powerOfTwoAtLeast(int n)
     return p;
 }
 
-// Calls emit(a, b) for the exchanges of Batcher's network on `wires`
-// (a power of two) that merge sorted blocks of firstBlock wires upwards.
-template <typename Emit> constexpr void oddEvenMerges(int wires, int firstBlock, Emit &&emit)
+// Batcher's odd-even merge of the sorted wire ranges [lo, mid] and
+// (mid, hi], taking every r-th wire from lo; emit(a, b) for each exchange.
+template <typename Emit> constexpr void oddEvenMerge(int lo, int hi, int r, Emit &emit)
 {
-    for (int p = firstBlock; p < wires; p *= 2)
-        for (int k = p; k >= 1; k /= 2)
-            for (int j = k % p; j + k < wires; j += 2 * k)
-                for (int i = 0; i < k && i + j + k < wires; ++i)
-                    if ((i + j) / (p * 2) == (i + j + k) / (p * 2))
-                        emit(i + j, i + j + k);
+    const int step = r * 2;
+    if (step < hi - lo) {
+        oddEvenMerge(lo, hi, step, emit);
+        oddEvenMerge(lo + r, hi, step, emit);
+        for (int i = lo + r; i < hi - r; i += step)
+            emit(i, i + r);
+    } else {
+        emit(lo, lo + r);
+    }
+}
+
+// Batcher's merge sort of wires lo .. hi (a power of two of them), whose
+// blocks of sortedBlock wires are sorted already. Depth first, so each
+// stretch of the network works on few wires at a time.
+template <typename Emit>
+constexpr void oddEvenMergeSort(int lo, int hi, int sortedBlock, Emit &emit)
+{
+    if (hi - lo + 1 <= sortedBlock)
+        return;
+    const int mid = lo + (hi - lo) / 2;
+    oddEvenMergeSort(lo, mid, sortedBlock, emit);
+    oddEvenMergeSort(mid + 1, hi, sortedBlock, emit);
+    oddEvenMerge(lo, hi, 1, emit);
 }
 
 // Sorts `side` wires. The merge sort runs on the next power of two with the
@@ -47,10 +64,11 @@ template <typename Emit> constexpr void oddEvenMerges(int wires, int firstBlock,
 constexpr Network sortNetwork(int side)
 {
     Network net;
-    oddEvenMerges(powerOfTwoAtLeast(side), 1, [&](int a, int b) {
+    auto emit = [&](int a, int b) {
         if (b < side)
             net.exchanges[net.size++] = {a, b};
-    });
+    };
+    oddEvenMergeSort(0, powerOfTwoAtLeast(side) - 1, 1, emit);
     return net;
 }
 
@@ -70,7 +88,7 @@ constexpr Network medianOfSortedRowsNetwork(int side)
         realWire[w] = row < side && column < side ? row * side + column : -1;
     }
     Network all;
-    oddEvenMerges(wires, padded, [&](int a, int b) {
+    auto emit = [&](int a, int b) {
         if (realWire[b] < 0)
             return; // the pad stays on top
         if (realWire[a] < 0) {
@@ -80,7 +98,8 @@ constexpr Network medianOfSortedRowsNetwork(int side)
             return;
         }
         all.exchanges[all.size++] = {realWire[a], realWire[b]};
-    });
+    };
+    oddEvenMergeSort(0, wires - 1, padded, emit);
 
     // Keep, from the end backwards, the exchanges that feed the median.
     std::array<bool, 64> needed{};

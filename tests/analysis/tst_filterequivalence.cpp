@@ -3,7 +3,7 @@
 #include "sampleframes.h"
 
 #ifdef __x86_64__
-#include "medianfilter_x86.h"
+#include "wavefrontfilter.h"
 #endif
 
 #include <QtTest>
@@ -116,15 +116,20 @@ private slots:
     void vectorPasses_data()
     {
         QTest::addColumn<bool>("avx2");
-        QTest::newRow("sse2") << false;
-        if (__builtin_cpu_supports("avx2"))
-            QTest::newRow("avx2") << true;
+        QTest::addColumn<int>("type");
+        for (int type : {Median, Mean}) {
+            const char *name = type == Median ? "median" : "mean";
+            QTest::addRow("sse2 %s", name) << false << type;
+            if (__builtin_cpu_supports("avx2"))
+                QTest::addRow("avx2 %s", name) << true << type;
+        }
     }
 
     void vectorPasses()
     {
         QFETCH(bool, avx2);
-        std::mt19937 random(avx2 ? 7 : 8);
+        QFETCH(int, type);
+        std::mt19937 random(avx2 * 2 + type);
         for (int round = 0; round < 300; ++round) {
             const int width = 1 + int(random() % (round < 2 ? 480 : 48));
             const int height = 1 + int(random() % (round < 2 ? 320 : 48));
@@ -135,10 +140,11 @@ private slots:
             QImage fast = image.copy();
             auto *bits = reinterpret_cast<quint32 *>(fast.bits());
             const int stride = fast.bytesPerLine() / 4;
-            QVERIFY(avx2 ? medianWavefrontAvx2(bits, stride, width, height, radius)
-                         : medianWavefrontSse2(bits, stride, width, height, radius));
+            const bool median = type == Median;
+            QVERIFY(avx2 ? filterWavefrontAvx2(bits, stride, width, height, radius, median)
+                         : filterWavefrontSse2(bits, stride, width, height, radius, median));
             const QString difference =
-                firstDifference(fast, referenceFilterImage(image, 2 * radius + 1, Median));
+                firstDifference(fast, referenceFilterImage(image, 2 * radius + 1, type));
             if (!difference.isEmpty())
                 QFAIL(qPrintable(QStringLiteral("%1x%2, radius %3: %4")
                                      .arg(width)

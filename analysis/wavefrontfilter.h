@@ -1,0 +1,12 @@
+#ifndef ORVELLA_WAVEFRONTFILTER_H
+#define ORVELLA_WAVEFRONTFILTER_H
+
+#include <QtGlobal>
+
+// The vector median (median true) and mean passes for radius 1 to 3, see
+// wavefrontkernel.h. They return false and leave the image alone for any
+// other radius. The AVX2 one needs a processor that has it.
+bool filterWavefrontSse2(quint32 *bits, int stride, int width, int height, int radius, bool median);
+bool filterWavefrontAvx2(quint32 *bits, int stride, int width, int height, int radius, bool median);
+
+#endif

@@ -1,0 +1,73 @@
+// Compiled with AVX2 enabled; only called after checking the processor.
+#include "wavefrontfilter.h"
+
+#include "wavefrontkernel.h"
+
+#include <immintrin.h>
+
+namespace
+{
+
+struct Avx2 {
+    using T = __m256i;
+    static constexpr int lanes = 8;
+    static T set1(int v) { return _mm256_set1_epi32(v); }
+    static T load(const int *a) { return _mm256_load_si256(reinterpret_cast<const T *>(a)); }
+    static void store(quint32 *a, T v) { _mm256_store_si256(reinterpret_cast<T *>(a), v); }
+    static T min(T a, T b) { return _mm256_min_epu8(a, b); }
+    static T max(T a, T b) { return _mm256_max_epu8(a, b); }
+    static T and_(T a, T b) { return _mm256_and_si256(a, b); }
+    static T or_(T a, T b) { return _mm256_or_si256(a, b); }
+    static T select(T mask, T a, T b) { return _mm256_blendv_epi8(b, a, mask); }
+    static T add16(T a, T b) { return _mm256_add_epi16(a, b); }
+    static T sub16(T a, T b) { return _mm256_sub_epi16(a, b); }
+    static T mulHigh16(T a, T b) { return _mm256_mulhi_epu16(a, b); }
+    template <int N> static T shiftRight16(T a) { return _mm256_srli_epi16(a, N); }
+    template <int N> static T shiftRight32(T a) { return _mm256_srli_epi32(a, N); }
+    template <int N> static T shiftLeft32(T a) { return _mm256_slli_epi32(a, N); }
+    // Lane i gets lane i - 1 of v, lane 0 gets first.
+    static T shiftLanesUp(T v, quint32 first)
+    {
+        const T up = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6));
+        return _mm256_blend_epi32(up, _mm256_set1_epi32(int(first)), 1);
+    }
+    // Strip positions First .. First + Count - 1 of every lane, lane i's
+    // strip starting at base + offset[i]: up to four per lane with one
+    // masked load (nothing past Count is touched), then transposed.
+    template <int First, int Count>
+    static void loadColumns(const quint32 *base, const int *offset, T *out)
+    {
+        if constexpr (Count > 4) {
+            loadColumns<First, 4>(base, offset, out);
+            loadColumns<First + 4, Count - 4>(base, offset, out + 4);
+        } else {
+            const __m128i mask =
+                _mm_setr_epi32(-1, Count > 1 ? -1 : 0, Count > 2 ? -1 : 0, Count > 3 ? -1 : 0);
+            auto lane = [&](int i) {
+                return _mm_maskload_epi32(reinterpret_cast<const int *>(base + offset[i] + First),
+                                          mask);
+            };
+            auto pair = [&](int i) {
+                return _mm256_inserti128_si256(_mm256_castsi128_si256(lane(i)), lane(i + 4), 1);
+            };
+            const T a = pair(0), b = pair(1), c = pair(2), d = pair(3);
+            const T low0 = _mm256_unpacklo_epi32(a, b), low1 = _mm256_unpacklo_epi32(c, d);
+            out[0] = _mm256_unpacklo_epi64(low0, low1);
+            if constexpr (Count > 1)
+                out[1] = _mm256_unpackhi_epi64(low0, low1);
+            if constexpr (Count > 2) {
+                const T high0 = _mm256_unpackhi_epi32(a, b), high1 = _mm256_unpackhi_epi32(c, d);
+                out[2] = _mm256_unpacklo_epi64(high0, high1);
+                if constexpr (Count > 3)
+                    out[3] = _mm256_unpackhi_epi64(high0, high1);
+            }
+        }
+    }
+};
+
+} // namespace
+
+bool filterWavefrontAvx2(quint32 *bits, int stride, int width, int height, int radius, bool median)
+{
+    return filterWavefront<Avx2>(bits, stride, width, height, radius, median);
+}
