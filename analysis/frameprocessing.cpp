@@ -3,6 +3,8 @@
 #include "brightness.h"
 #include "imagefilter.h"
 
+#include <utility>
+
 QImage processFrame(const QImage &frame, int filterChoice, int kernelSizeIndex, int brightnessValue)
 {
     QImage processed = frame.format() == QImage::Format_ARGB32 || frame.isNull()
@@ -12,9 +14,9 @@ QImage processFrame(const QImage &frame, int filterChoice, int kernelSizeIndex, 
         // The kernel combo only matters once a filter is chosen.
         const unsigned int kernelSize = 2 * kernelSizeIndex + 3;
         if (filterChoice == 1 || filterChoice == 3)
-            processed = filterImage(processed, kernelSize, Median);
+            processed = filterImage(std::move(processed), kernelSize, Median);
         if (filterChoice == 2 || filterChoice == 3)
-            processed = filterImage(processed, kernelSize, Mean);
+            processed = filterImage(std::move(processed), kernelSize, Mean);
     }
     if (brightnessValue != 10)
         applyBrightnessOffset(processed, brightnessOffset(brightnessValue));
