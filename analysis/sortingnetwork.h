@@ -1,8 +1,6 @@
 #ifndef ORVELLA_SORTINGNETWORK_H
 #define ORVELLA_SORTINGNETWORK_H
 
-#include <array>
-
 // Compare-exchange networks built at compile time from Batcher's odd-even
 // merge sort, for the median filter's small windows (side 3 to 7).
 
@@ -16,7 +14,7 @@ struct Exchange {
 };
 
 struct Network {
-    std::array<Exchange, 600> exchanges{};
+    Exchange exchanges[600]{};
     int size = 0;
     int output = 0; // the wire holding the wanted value once the network ran
 };
@@ -82,7 +80,7 @@ constexpr Network medianOfSortedRowsNetwork(int side)
     // and the median keeps its position.
     const int padded = powerOfTwoAtLeast(side);
     const int wires = padded * padded;
-    std::array<int, 64> realWire{}; // padded wire -> real wire, or -1 for a pad
+    int realWire[64]{}; // padded wire -> real wire, or -1 for a pad
     for (int w = 0; w < wires; ++w) {
         const int row = w / padded, column = w % padded;
         realWire[w] = row < side && column < side ? row * side + column : -1;
@@ -102,10 +100,10 @@ constexpr Network medianOfSortedRowsNetwork(int side)
     oddEvenMergeSort(0, wires - 1, padded, emit);
 
     // Keep, from the end backwards, the exchanges that feed the median.
-    std::array<bool, 64> needed{};
+    bool needed[64]{};
     const int median = realWire[side * side / 2];
     needed[median] = true;
-    std::array<bool, 600> keep{};
+    bool keep[600]{};
     for (int i = all.size - 1; i >= 0; --i) {
         const Exchange e = all.exchanges[i];
         if (needed[e.low] || needed[e.high]) {

@@ -13,17 +13,24 @@
 // entering the window in place of the one leaving.
 //
 // Included by one source file per instruction set, each with its own vector
-// type V; everything here has internal linkage so the copies never mix.
+// type V. Everything here has internal linkage, and no out-of-line library
+// function is instantiated, so code built for AVX2 never ends up called
+// from elsewhere on a processor without it.
 
 #include "sortingnetwork.h"
 
-#include <QImage>
+#include <QtGlobal>
 
-#include <algorithm>
 #include <utility>
 
 namespace
 {
+
+template <typename T> inline void copyWires(const T *from, int count, T *to)
+{
+    for (int i = 0; i < count; ++i)
+        to[i] = from[i];
+}
 
 template <int Side> struct WindowNetworks {
     static constexpr sortingnetwork::Network sortRow = sortingnetwork::sortNetwork(Side);
@@ -53,7 +60,7 @@ template <typename V, int Radius> class MedianWindow
     template <std::size_t... I> void sort(int slot, std::index_sequence<I...>)
     {
         T *wires = sorted[slot];
-        std::copy(strip[slot], strip[slot] + side, wires);
+        copyWires(strip[slot], side, wires);
         (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]),
          ...);
     }
@@ -62,7 +69,7 @@ template <typename V, int Radius> class MedianWindow
     {
         T wires[side * side];
         for (int row = 0; row < side; ++row)
-            std::copy(sorted[row], sorted[row] + side, wires + row * side);
+            copyWires(sorted[row], side, wires + row * side);
         (exchange<V>(wires[Net::median.exchanges[I].low], wires[Net::median.exchanges[I].high]),
          ...);
         return wires[Net::median.output];
@@ -85,7 +92,7 @@ public:
 
     void enter(int slot, const T *pixels)
     {
-        std::copy(pixels, pixels + side, strip[slot]);
+        copyWires(pixels, side, strip[slot]);
         sort(slot, std::make_index_sequence<Net::sortRow.size>());
     }
 };
@@ -126,8 +133,8 @@ public:
     void start()
     {
         redBlue = green = V::set1(0);
-        std::fill(stripRedBlue, stripRedBlue + side, redBlue);
-        std::fill(stripGreen, stripGreen + side, green);
+        for (int slot = 0; slot < side; ++slot)
+            stripRedBlue[slot] = stripGreen[slot] = redBlue;
     }
 
     T result() const
@@ -226,8 +233,10 @@ void runWavefront(quint32 *bits, int stride, int width, int height)
                     offset[i] += stride;
             } else {
                 for (int i = 0; i < lanes; ++i) {
-                    const int row = std::clamp(highest - i * lag, 0, height - 1);
-                    offset[i] = row * stride + std::min(x0 + i, lastColumn) - Radius;
+                    int row = highest - i * lag;
+                    row = row < 0 ? 0 : row >= height ? height - 1 : row;
+                    const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
+                    offset[i] = row * stride + column - Radius;
                 }
             }
             if (allWritten) {
