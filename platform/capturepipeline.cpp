@@ -22,14 +22,21 @@ std::string convertingTail(int width, int height)
            " ! appsink name=" + SinkName;
 }
 
+// Parsers and factories hand out floating references; taking them over makes
+// every element here plainly owned and released with gst_object_unref.
+GstElement *owned(GstElement *element)
+{
+    return element ? GST_ELEMENT(gst_object_ref_sink(element)) : nullptr;
+}
+
 GstElement *parse(const std::string &description, bool asBin)
 {
     GError *error = nullptr;
     GstElement *element =
-        asBin ? gst_parse_bin_from_description_full(description.c_str(), TRUE, nullptr,
-                                                    GST_PARSE_FLAG_FATAL_ERRORS, &error)
-              : gst_parse_launch_full(description.c_str(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS,
-                                      &error);
+        owned(asBin ? gst_parse_bin_from_description_full(description.c_str(), TRUE, nullptr,
+                                                          GST_PARSE_FLAG_FATAL_ERRORS, &error)
+                    : gst_parse_launch_full(description.c_str(), nullptr,
+                                            GST_PARSE_FLAG_FATAL_ERRORS, &error));
     if (error) {
         g_error_free(error);
         if (element)
@@ -87,22 +94,23 @@ bool CapturePipeline::build(const CaptureSource &source)
             m_pipeline = nullptr;
         }
     } else {
-        GstElement *input = source.kind == CaptureSource::Kind::Demo
-                                ? makeDemoSource()
-                                : gst_device_create_element(source.device.get(), nullptr);
+        GstElement *input = owned(source.kind == CaptureSource::Kind::Demo
+                                      ? makeDemoSource()
+                                      : gst_device_create_element(source.device.get(), nullptr));
         GstElement *output = parse(tail, true);
+        bool linked = false;
         if (input && output) {
-            m_pipeline = gst_pipeline_new(nullptr);
+            m_pipeline = owned(gst_pipeline_new(nullptr));
             gst_bin_add_many(GST_BIN(m_pipeline), input, output, nullptr);
-            if (!gst_element_link(input, output)) {
-                gst_object_unref(m_pipeline);
-                m_pipeline = nullptr;
-            }
-        } else {
-            if (input)
-                gst_object_unref(gst_object_ref_sink(input));
-            if (output)
-                gst_object_unref(output);
+            linked = gst_element_link(input, output);
+        }
+        if (input)
+            gst_object_unref(input);
+        if (output)
+            gst_object_unref(output);
+        if (m_pipeline && !linked) {
+            gst_object_unref(m_pipeline);
+            m_pipeline = nullptr;
         }
     }
     if (!m_pipeline)
