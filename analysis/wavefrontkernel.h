@@ -187,7 +187,7 @@ void runWavefront(quint32 *bits, int stride, int width, int height)
 
     Window window;
     T entering[side];
-    alignas(32) int offset[lanes];
+    alignas(32) int offset[lanes] = {};
     alignas(32) int active[lanes];
     alignas(32) quint32 result[lanes];
 
@@ -197,7 +197,7 @@ void runWavefront(quint32 *bits, int stride, int width, int height)
         // Strips go to slot (step mod side), so the window of every lane is
         // always the last side strips loaded. Steps before 0 only load.
         for (int step = -side; step <= lastStep; ++step) {
-            T value;
+            T value = V::set1(0);
             bool allWritten = false;
             if (step >= 0) {
                 value = window.result();

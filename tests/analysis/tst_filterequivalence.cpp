@@ -131,8 +131,8 @@ private slots:
         QFETCH(int, type);
         std::mt19937 random(avx2 * 2 + type);
         for (int round = 0; round < 300; ++round) {
-            const int width = 1 + int(random() % (round < 2 ? 480 : 48));
-            const int height = 1 + int(random() % (round < 2 ? 320 : 48));
+            const int width = 1 + int(random() % (round == 0 ? 480 : 48));
+            const int height = 1 + int(random() % (round == 0 ? 320 : 48));
             const int radius = 1 + int(random() % 3);
             if (width < 2 * radius + 1 || height < 2 * radius + 1)
                 continue;
