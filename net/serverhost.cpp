@@ -1,0 +1,6 @@
+#include "serverhost.h"
+
+QString serverHost()
+{
+    return QStringLiteral(ORVELLA_SERVER_HOST);
+}
