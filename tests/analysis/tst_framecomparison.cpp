@@ -116,6 +116,7 @@ private slots:
         QTest::newRow("taller after") << QSize(10, 10) << QSize(10, 40);
         QTest::newRow("crossed") << QSize(40, 7) << QSize(9, 30);
         QTest::newRow("one pixel") << QSize(1, 1) << QSize(3, 2);
+        QTest::newRow("no previous frame") << QSize(0, 0) << QSize(5, 4);
     }
 
     void framesOfDifferentSizes()
