@@ -139,7 +139,7 @@ public:
 
     T result() const
     {
-        const T m = V::set1(multiplier | multiplier << 16);
+        const T m = V::set1(int(quint32(multiplier) * 0x10001u)); // in both fields
         const T rb = V::template shiftRight16<extraShift>(V::mulHigh16(redBlue, m));
         const T g = V::template shiftRight16<extraShift>(V::mulHigh16(green, m));
         return V::or_(V::or_(rb, V::template shiftLeft32<8>(g)), V::set1(int(0xFF000000u)));
