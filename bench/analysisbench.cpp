@@ -4,6 +4,7 @@
 #include "imagefilter.h"
 #include "referencefilter.h"
 #include "sampleframes.h"
+#include "webcam.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -59,6 +60,33 @@ void BM_WholeTick(benchmark::State &state)
     }
 }
 
+// A tick as the window runs it for each filter setting at the default
+// brightness: frame read-out from the camera buffer, filtering, comparison.
+void BM_TickBySetting(benchmark::State &state)
+{
+    const int filterChoice = int(state.range(0));
+    const int kernelIndex = int(state.range(1));
+    const QImage camera = sampleFrame();
+    const auto *words = reinterpret_cast<const unsigned int *>(camera.constBits());
+    const QImage previous =
+        processFrame(cameraLikeFrame(frameWidth, frameHeight, 7), filterChoice, kernelIndex, 10);
+    QImage difference;
+    for (auto _ : state) {
+        const QImage frame = imageFromFrameBuffer(words, frameWidth, frameHeight);
+        const QImage processed = processFrame(frame, filterChoice, kernelIndex, 10);
+        benchmark::DoNotOptimize(compareFrames(previous, processed, difference));
+    }
+}
+
+void tickSettings(benchmark::internal::Benchmark *b)
+{
+    b->ArgNames({"filter", "kernel"});
+    b->Args({0, 0});
+    for (int filterChoice : {1, 2, 3})
+        for (int kernelIndex : {0, 1, 2})
+            b->Args({filterChoice, kernelIndex});
+}
+
 void BM_BrightnessOffset(benchmark::State &state)
 {
     QImage frame = sampleFrame().copy();
@@ -103,6 +131,11 @@ BENCHMARK(BM_FastFilter)
     ->Repetitions(9)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_WholeTick)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_TickBySetting)
+    ->Apply(tickSettings)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_BrightnessOffset)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(9)
