@@ -10,13 +10,6 @@ class FrameComparisonTest : public QObject
     Q_OBJECT
 
 private:
-    static QImage filled(int width, int height, QRgb word)
-    {
-        QImage image(width, height, QImage::Format_ARGB32);
-        image.fill(word);
-        return image;
-    }
-
     // The comparison written the plain way, pixel by pixel; pixels outside
     // a frame count as opaque black.
     static double naiveCompare(const QImage &previous, const QImage &current, QImage &difference)
@@ -68,9 +61,9 @@ private slots:
         QFETCH(double, dissimilarity);
         QFETCH(QRgb, plot);
         QImage difference;
-        const double d = compareFrames(filled(48, 32, before), filled(48, 32, after), difference);
+        const double d = compareFrames(filledFrame(48, 32, before), filledFrame(48, 32, after), difference);
         QCOMPARE(d, dissimilarity);
-        QCOMPARE(difference, filled(48, 32, plot));
+        QCOMPARE(difference, filledFrame(48, 32, plot));
     }
 
     void levelAndTitle_data()

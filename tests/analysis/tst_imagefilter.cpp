@@ -1,5 +1,6 @@
 #include "imagefilter.h"
 #include "referencefilter.h"
+#include "sampleframes.h"
 
 #include <QtTest>
 
@@ -10,13 +11,6 @@ class ImageFilterTest : public QObject
     Q_OBJECT
 
 private:
-    static QImage filled(int width, int height, QRgb word)
-    {
-        QImage image(width, height, QImage::Format_ARGB32);
-        image.fill(word);
-        return image;
-    }
-
     static QImage run(bool fast, const QImage &image, unsigned kernelSize, int type)
     {
         return fast ? filterImage(image, kernelSize, type)
@@ -44,7 +38,7 @@ private slots:
     void meanSeesPixelsAlreadyWritten()
     {
         QFETCH(bool, fast);
-        QImage image = filled(4, 4, qRgb(0, 0, 0));
+        QImage image = filledFrame(4, 4, qRgb(0, 0, 0));
         image.setPixel(2, 1, qRgb(90, 90, 90));
         const QImage result = run(fast, image, 3, Mean);
         QCOMPARE(result.pixel(1, 1), qRgb(10, 10, 10));
@@ -62,7 +56,7 @@ private slots:
     void medianSortsChannelsApart()
     {
         QFETCH(bool, fast);
-        QImage image = filled(3, 3, qRgb(255, 0, 0));
+        QImage image = filledFrame(3, 3, qRgb(255, 0, 0));
         for (auto [x, y] : {std::pair{1, 0}, {0, 1}, {2, 1}, {1, 2}})
             image.setPixel(x, y, qRgb(0, 255, 0));
         image.setPixel(1, 1, qRgb(0, 0, 255));
@@ -77,10 +71,10 @@ private slots:
     void medianRemovesLonePixel()
     {
         QFETCH(bool, fast);
-        QImage image = filled(5, 5, qRgb(0, 0, 0));
+        QImage image = filledFrame(5, 5, qRgb(0, 0, 0));
         image.setPixel(2, 2, qRgb(255, 255, 255));
         const QImage result = run(fast, image, 3, Median);
-        QCOMPARE(result, filled(5, 5, qRgb(0, 0, 0)));
+        QCOMPARE(result, filledFrame(5, 5, qRgb(0, 0, 0)));
     }
 
     void processedPixelsBecomeOpaque_data()
@@ -98,7 +92,7 @@ private slots:
     {
         QFETCH(bool, fast);
         QFETCH(int, type);
-        const QImage image = filled(9, 8, qRgba(40, 120, 200, 0));
+        const QImage image = filledFrame(9, 8, qRgba(40, 120, 200, 0));
         const QImage result = run(fast, image, 5, type);
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
@@ -160,7 +154,7 @@ private slots:
 
     void sourceIsLeftAlone()
     {
-        QImage image = filled(10, 10, qRgba(1, 2, 3, 4));
+        QImage image = filledFrame(10, 10, qRgba(1, 2, 3, 4));
         image.setPixel(5, 5, qRgb(200, 200, 200));
         const QImage copy = image.copy();
         filterImage(image, 3, Median);

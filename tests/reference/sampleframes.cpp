@@ -83,3 +83,10 @@ QImage noiseFrame(int width, int height, quint32 seed)
     }
     return image;
 }
+
+QImage filledFrame(int width, int height, QRgb word)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(word);
+    return image;
+}

@@ -10,6 +10,9 @@
 // picture of a room. Alpha is 255 unless randomAlpha is set.
 QImage cameraLikeFrame(int width, int height, quint32 seed, bool randomAlpha = false);
 
+// Every pixel the same word.
+QImage filledFrame(int width, int height, QRgb word);
+
 // Every byte random, alpha included.
 QImage noiseFrame(int width, int height, quint32 seed);
 
