@@ -21,7 +21,7 @@ void dispatchAlerts(const AlertRequest &request, AlertActions &actions)
     if (!request.sendEmail)
         return;
     const QString address = request.emailAddress.trimmed();
-    if (address.isEmpty() || !isValidEmailAddress(address))
+    if (!isValidEmailAddress(address))
         return;
     actions.requestRelay(relayRequestPath(address));
 }
