@@ -10,7 +10,8 @@
 #include <QSlider>
 #include <QSystemTrayIcon>
 
-namespace {
+namespace
+{
 
 QPushButton *captureButton(MainWindow &window)
 {
@@ -22,8 +23,7 @@ QPushButton *captureButton(MainWindow &window)
 CaptureTray::CaptureTray(MainWindow &window) : window(window)
 {
     showHideAction = trayMenu.addAction("Hide", this, &CaptureTray::toggleWindow);
-    captureAction =
-        trayMenu.addAction("Enable", captureButton(window), &QPushButton::click);
+    captureAction = trayMenu.addAction("Enable", captureButton(window), &QPushButton::click);
     trayMenu.addSeparator();
     trayMenu.addAction("Exit", &window, &QWidget::close);
     connect(&trayMenu, &QMenu::aboutToShow, this, &CaptureTray::updateMenu);

@@ -16,7 +16,8 @@
 #include <QSlider>
 #include <QStatusBar>
 
-namespace {
+namespace
+{
 
 const char organisation[] = "Kelvane";
 const char application[] = "Orvella";
@@ -24,9 +25,10 @@ const char application[] = "Orvella";
 const int geometryDelayMs = 500;
 const int writeFailureShownMs = 10000;
 
-const char *const keys[] = {"camera",  "filter",         "kernel",       "brightness", "threshold",
-                            "record",  "onlyDissimilar", "outputDir",    "sendEmail",  "emailAddress",
-                            "playSound", "soundFile",    "geometry"};
+const char *const keys[] = {"camera",    "filter",       "kernel",         "brightness",
+                            "threshold", "record",       "onlyDissimilar", "outputDir",
+                            "sendEmail", "emailAddress", "playSound",      "soundFile",
+                            "geometry"};
 
 template <typename T> T *control(QMainWindow &window, const char *name)
 {
@@ -154,8 +156,8 @@ void WindowSettings::restore()
     const int kernelIndex = read.number("kernel", 0, kernel->count() - 1, kernel->currentIndex());
     const int brightnessValue = read.number("brightness", brightness->minimum(),
                                             brightness->maximum(), brightness->value());
-    const int thresholdValue = read.number("threshold", threshold->minimum(),
-                                           threshold->maximum(), threshold->value());
+    const int thresholdValue =
+        read.number("threshold", threshold->minimum(), threshold->maximum(), threshold->value());
     const bool record = read.flag("record");
     const bool onlyDissimilar = read.flag("onlyDissimilar");
     const QString outputDir = read.text("outputDir");
@@ -166,12 +168,12 @@ void WindowSettings::restore()
     const QByteArray geometry = read.geometry("geometry");
 
     if (read.damaged || settings.status() != QSettings::NoError || !holdsAnyKey(settings)) {
-        const QString path = settings.fileName();
-        QFile::remove(damagedFilePath());
-        QFile::rename(path, damagedFilePath());
-        appendStatusMessage(window, "The remembered settings could not be read; they were moved "
-                                    "to " + QFileInfo(damagedFilePath()).fileName() +
-                                    " and the defaults are in use.");
+        const QString damaged = damagedFilePath();
+        QFile::remove(damaged);
+        QFile::rename(settings.fileName(), damaged);
+        appendStatusMessage(window, QString("The remembered settings could not be read; they were "
+                                            "moved to %1 and the defaults are in use.")
+                                        .arg(QFileInfo(damaged).fileName()));
         return;
     }
 
@@ -194,8 +196,8 @@ void WindowSettings::restore()
     control<QLineEdit>(window, "txtOutputDirPath")->setText(outputDir);
     const bool folderGone = !outputDir.isEmpty() && !QDir(outputDir).exists();
     if (record && folderGone)
-        appendStatusMessage(window, "Record is off: the output folder " + outputDir +
-                                        " no longer exists.");
+        appendStatusMessage(window,
+                            "Record is off: the output folder " + outputDir + " no longer exists.");
     control<QCheckBox>(window, "chkRecord")->setChecked(record && !folderGone);
     control<QCheckBox>(window, "chkDissimilar")->setChecked(onlyDissimilar);
 
@@ -206,8 +208,8 @@ void WindowSettings::restore()
     if (sendEmail && isValidEmailAddress(emailAddress))
         control<QCheckBox>(window, "chkEmail")->setChecked(true);
     else if (sendEmail)
-        appendStatusMessage(window, "Send Email is off: \"" + emailAddress +
-                                        "\" is not a valid address.");
+        appendStatusMessage(window,
+                            "Send Email is off: \"" + emailAddress + "\" is not a valid address.");
 
     control<QLineEdit>(window, "txtSoundFilePath")->setText(soundFile);
     control<QCheckBox>(window, "chkPlaySound")->setChecked(playSound);

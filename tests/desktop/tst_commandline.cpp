@@ -11,7 +11,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 
-namespace {
+namespace
+{
 
 const char noOutputDirText[] = "You must specify an output directory to record any activity.";
 
@@ -165,8 +166,8 @@ void TestCommandLine::cameraByName_data()
     QTest::newRow("known") << "Fake Camera 2" << 2 << QString();
     QTest::newRow("unknown") << "Garden" << 0
                              << "No camera is named \"Garden\"; using \"Fake Camera 0\".";
-    QTest::newRow("case differs") << "fake camera 1" << 0
-                                  << "No camera is named \"fake camera 1\"; using \"Fake Camera 0\".";
+    QTest::newRow("case differs")
+        << "fake camera 1" << 0 << "No camera is named \"fake camera 1\"; using \"Fake Camera 0\".";
 }
 
 void TestCommandLine::cameraByName()

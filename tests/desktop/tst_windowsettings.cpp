@@ -10,7 +10,8 @@
 #include <QSlider>
 #include <QStatusBar>
 
-namespace {
+namespace
+{
 
 // Everything a user sets or sees of the controls, for comparing whole states.
 QVariantMap controlState(MainWindow &window)
@@ -167,8 +168,7 @@ void TestWindowSettings::goneCameraFallsBackToTheFirst()
     QVERIFY(window->statusBar()->currentMessage().contains("\"Fake Camera 4\""));
     QVERIFY(window->statusBar()->currentMessage().contains("\"Fake Camera 0\""));
     // The remembered camera stays remembered until the user picks another.
-    QCOMPARE(QSettings("Kelvane", "Orvella").value("camera").toString(),
-             QString("Fake Camera 4"));
+    QCOMPARE(QSettings("Kelvane", "Orvella").value("camera").toString(), QString("Fake Camera 4"));
 }
 
 void TestWindowSettings::invalidAddressLeavesSendEmailOff()
@@ -225,8 +225,7 @@ void TestWindowSettings::damagedFile_data()
     QTest::newRow("number that is none") << QByteArray("[General]\nthreshold=35\nkernel=abc\n");
     QTest::newRow("number out of range") << QByteArray("[General]\nthreshold=35\nfilter=9\n");
     QTest::newRow("flag that is none") << QByteArray("[General]\nthreshold=35\nrecord=maybe\n");
-    QTest::newRow("list for a text")
-        << QByteArray("[General]\nthreshold=35\noutputDir=/a, /b\n");
+    QTest::newRow("list for a text") << QByteArray("[General]\nthreshold=35\noutputDir=/a, /b\n");
     QTest::newRow("geometry of another kind")
         << QByteArray("[General]\nthreshold=35\ngeometry=@ByteArray(abcdefgh)\n");
     QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 20);
