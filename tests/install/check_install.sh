@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# check_install.sh <build dir> <version> <library dir below the prefix>
+# check_install.sh <build dir> <version> <library dir below the prefix> <source dir>
 set -euo pipefail
-build=$1 version=$2 libdir=$3
+build=$1 version=$2 libdir=$3 source=$4
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -68,6 +68,16 @@ for size in 16 32 48 64 128 256; do
 done
 kind=$(file "$prefix/share/icons/hicolor/scalable/apps/com.kelvane.Orvella.svg")
 grep -q "SVG" <<<"$kind" || fail "scalable icon: $kind"
+
+echo "== login entry for the installed program"
+login() { env -u XDG_CONFIG_HOME HOME="$work" PATH="$prefix/bin:$PATH" "$source/scripts/autostart" "$@"; }
+login --camera "Front Door" >/dev/null
+entry=$work/.config/autostart/com.kelvane.Orvella.desktop
+desktop-file-validate "$entry"
+grep -qxF "Exec=\"$prefix/bin/orvella\" \"--watch\" \"--minimized\" \"--camera\" \"Front Door\"" "$entry" ||
+    fail "autostart entry: $(cat "$entry")"
+login --remove >/dev/null
+[ ! -e "$entry" ] || fail "autostart entry not removed"
 
 echo "== Debian package"
 cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >/dev/null
