@@ -7,6 +7,7 @@
 #include "framecomparison.h"
 #include "frameprocessing.h"
 #include "framerecorder.h"
+#include "orvellaversion.h"
 #include "serverhost.h"
 #include "webcam.h"
 
@@ -188,6 +189,7 @@ void MainWindow::updateCapture()
     const double dissimilarity = compareFrames(previousFrame, frame, difference);
     ui->lblDisPlotImage->setPixmap(QPixmap::fromImage(difference));
     setWindowTitle(dissimilarityTitle(dissimilarity));
+    emit levelMeasured(dissimilarityLevel(dissimilarity));
 
     if (ui->chkRecord->isChecked()) {
         const int level = dissimilarityLevel(dissimilarity);
@@ -273,5 +275,5 @@ void MainWindow::on_action_About_triggered()
 void MainWindow::on_actionUpdate_Check_triggered()
 {
     updateQuery.setShowUpToDate(true);
-    updateQuery.checkForUpdate("6", "1.0");
+    updateQuery.checkForUpdate("6", ORVELLA_VERSION);
 }

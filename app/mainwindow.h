@@ -29,6 +29,10 @@ public:
     // The tests drive single ticks and look at the capture state directly.
     friend class TestMainWindow;
 
+signals:
+    // The level of each tick that compared two frames.
+    void levelMeasured(int level);
+
 private slots:
     void on_actionE_xit_triggered();
     void on_cmdBeginCapture_clicked();

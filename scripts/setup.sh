@@ -14,6 +14,12 @@ ORVELLA_PACKAGES=(
     fonts-dejavu-extra
 )
 
+# Checking the installed desktop files and building the Debian packages
+# (scripts/test and scripts/package).
+ORVELLA_PACKAGING_PACKAGES=(
+    desktop-file-utils appstream groff-base dpkg-dev fakeroot file
+)
+
 orvella_install_packages() {
     local missing=()
     local pkg

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QSvgGenerator>
 #include <QTextStream>
 #include <QtMath>
 
@@ -31,13 +32,15 @@ void prepare(QPainter &p)
     p.setRenderHint(QPainter::SmoothPixmapTransform);
 }
 
+// How the tray shows the capture state on the webcam.
+enum class Badge { None, Idle, Watching, Alert };
+
 // A round camera head with a large lens on a short neck and an oval foot,
-// drawn on a 256 pixel canvas with bold shapes so it survives scaling to 16.
-QImage webcam()
+// drawn on a 256 unit canvas with bold shapes so it survives scaling to 16.
+// The tray's variants add a state badge at the lower right, big enough to
+// read at tray size: grey (idle), green (watching), red with a mark (alert).
+void paintWebcam(QPainter &p, Badge badge = Badge::None)
 {
-    QImage image = blank(256, 256);
-    QPainter p(&image);
-    prepare(p);
 
     // Foot and neck.
     QLinearGradient footFill(0, 206, 0, 244);
@@ -87,7 +90,60 @@ QImage webcam()
     p.setPen(QPen(QColor(90, 10, 14), 2));
     p.setBrush(led);
     p.drawEllipse(QPointF(184, 48), 9, 9);
+
+    if (badge == Badge::None)
+        return;
+    const QPointF centre(196, 196);
+    QColor light, dark;
+    switch (badge) {
+    case Badge::Idle:
+        light = QColor(200, 204, 212), dark = QColor(110, 116, 128);
+        break;
+    case Badge::Watching:
+        light = QColor(120, 230, 120), dark = QColor(20, 140, 40);
+        break;
+    default:
+        light = QColor(255, 120, 100), dark = QColor(200, 16, 20);
+        break;
+    }
+    QRadialGradient fill(centre - QPointF(16, 16), 80);
+    fill.setColorAt(0, light);
+    fill.setColorAt(1, dark);
+    p.setPen(QPen(Qt::white, 10));
+    p.setBrush(fill);
+    p.drawEllipse(centre, 54, 54);
+    if (badge == Badge::Alert) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(186, 160, 20, 48), 8, 8);
+        p.drawEllipse(QPointF(196, 224), 11, 11);
+    }
+}
+
+QImage webcam(int size, Badge badge = Badge::None)
+{
+    QImage image = blank(size, size);
+    QPainter p(&image);
+    prepare(p);
+    p.scale(size / 256.0, size / 256.0);
+    paintWebcam(p, badge);
     return image;
+}
+
+// The webcam as a scalable drawing for the desktop's icon theme.
+bool writeWebcamSvg(const QString &path)
+{
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(256, 256));
+    svg.setViewBox(QRect(0, 0, 256, 256));
+    svg.setTitle("Orvella");
+    QPainter p;
+    if (!p.begin(&svg))
+        return false;
+    prepare(p);
+    paintWebcam(p);
+    return p.end();
 }
 
 // An open door frame with a red arrow leaving through it.
@@ -283,8 +339,8 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QTextStream err(stderr);
-    if (argc != 2) {
-        err << "usage: " << argv[0] << " <output folder>\n";
+    if (argc != 3) {
+        err << "usage: " << argv[0] << " <resource icon folder> <icon theme folder>\n";
         return 2;
     }
 
@@ -293,7 +349,10 @@ int main(int argc, char *argv[])
         const char *file;
         QImage image;
     } icons[] = {
-        {"1429216426_webcam.png", webcam()},
+        {"1429216426_webcam.png", webcam(256)},
+        {"tray-idle.png", webcam(64, Badge::Idle)},
+        {"tray-watching.png", webcam(64, Badge::Watching)},
+        {"tray-alert.png", webcam(64, Badge::Alert)},
         {"exit.png", exitIcon()},
         {"about_icon.png", aboutIcon()},
         {"update.png", updateIcon()},
@@ -306,6 +365,23 @@ int main(int argc, char *argv[])
             err << "cannot write " << path << "\n";
             return 1;
         }
+    }
+
+    // The icon theme's layout: <theme>/<size>x<size>/apps and <theme>/scalable/apps.
+    const QDir theme(QString::fromLocal8Bit(argv[2]));
+    const QString name = "com.kelvane.Orvella";
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QString folder = QString("%1x%1/apps").arg(size);
+        const QString path = theme.filePath(folder + "/" + name + ".png");
+        if (!theme.mkpath(folder) || !webcam(size).save(path, "PNG")) {
+            err << "cannot write " << path << "\n";
+            return 1;
+        }
+    }
+    const QString svgPath = theme.filePath("scalable/apps/" + name + ".svg");
+    if (!theme.mkpath("scalable/apps") || !writeWebcamSvg(svgPath)) {
+        err << "cannot write " << svgPath << "\n";
+        return 1;
     }
     return 0;
 }
