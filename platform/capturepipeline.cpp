@@ -475,6 +475,8 @@ void CapturePipeline::failed(const std::string &reason)
         report = !m_outage;
         m_outage = true;
         ++m_generation;
+        // A frame from before the failure is not handed out after it.
+        m_newest.reset();
         m_bus.reset();
         m_retryAt = std::chrono::steady_clock::now() + m_timing.retry;
     }

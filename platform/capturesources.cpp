@@ -162,7 +162,7 @@ void mergeSources(std::vector<CaptureSource> &list, std::vector<CaptureSource> f
         });
         if (known == list.end()) {
             list.push_back(std::move(source));
-        } else if (source.device) {
+        } else if (source.kind == CaptureSource::Kind::Device) {
             known->device = source.device;
             known->description = source.description;
         }

@@ -15,6 +15,8 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
+
 // The cameras people have, through the real capture library: web cameras
 // served by the test on 127.0.0.1, video files the test makes, the cameras
 // file, and a device list that keeps its order.
@@ -102,12 +104,13 @@ void tst_Cameras::mjpegCameraPlaysAndComesBack()
     GuardedFrame frame(480, 320);
     // Opening blocks while the server needs the event loop: open on a
     // thread of its own, as the program does.
-    int opened = -1;
+    std::atomic<int> opened{-1};
     QThread *opener = QThread::create([&] { opened = initCapture(device, &frame.params); });
     opener->start();
     QVERIFY(QTest::qWaitFor([opener] { return opener->isFinished(); }, 10000));
+    opener->wait();
     delete opener;
-    QCOMPARE(opened, 1);
+    QCOMPARE(opened.load(), 1);
     m_opened = device;
     QVERIFY(frameArrives(device));
     QVERIFY(near(frame.words[1000], qRgb(0x20, 0x90, 0xd0), 12));
@@ -159,10 +162,20 @@ void tst_Cameras::rtspCameraPlays()
     GuardedFrame frame(480, 320);
     QCOMPARE(initCapture(device, &frame.params), 1);
     m_opened = device;
-    for (int i = 0; i < 5; ++i)
-        QVERIFY(frameArrives(device));
-    QVERIFY2(near(frame.words[160 * 480 + 240], qRgb(0x30, 0x80, 0xc0), 16),
-             qPrintable(QString::number(frame.words[160 * 480 + 240], 16)));
+    // The decoder may show grey until its first whole picture is in.
+    const unsigned int &centre = frame.words[160 * 480 + 240];
+    QVERIFY(frameArrives(device));
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     if (!isCaptureDone(device))
+                         return false;
+                     if (near(centre, qRgb(0x30, 0x80, 0xc0), 16))
+                         return true;
+                     doCapture(device);
+                     return false;
+                 },
+                 10000),
+             qPrintable(QString::number(centre, 16)));
     QVERIFY(frame.guardIntact());
     QVERIFY(!errors.text().contains("secret"));
 #else
@@ -192,19 +205,18 @@ void tst_Cameras::fileLoops()
     QCOMPARE(initCapture(device, &frame.params), 1);
     m_opened = device;
 
-    // Two and a half times the clip's length: a clip that did not loop would
-    // stop at ten frames.
+    // Two and a half times the clip's length, each frame new: a clip that
+    // did not loop would stop at ten frames, one played as fast as it
+    // decodes would be through in far less time.
     QElapsedTimer timer;
     timer.start();
-    int frames = 0;
     std::vector<unsigned int> previous;
-    while (timer.elapsed() < 2500) {
-        QVERIFY(frameArrives(device));
+    for (int frames = 0; frames < 25; ++frames) {
+        QVERIFY(frameArrives(device, 5000));
         QVERIFY(frame.words != previous);
         previous = frame.words;
-        ++frames;
     }
-    QVERIFY2(frames >= 15 && frames <= 45, qPrintable(QString::number(frames)));
+    QVERIFY2(timer.elapsed() > 2000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void tst_Cameras::missingDecoderIsNamed()

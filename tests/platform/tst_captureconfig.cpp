@@ -1,10 +1,12 @@
 #include "cameraentries.h"
+#include "capturesources.h"
 #include "debianpackage.h"
 #include "secretmask.h"
 
 #include <QtTest>
 
-// The capture library's pure helpers: the cameras file parser, password
+// The capture library's pure helpers: the cameras file parser, the kind of
+// source an entry makes, the device list that keeps its order, password
 // masking and the package hints.
 class tst_CaptureConfig : public QObject
 {
@@ -13,6 +15,9 @@ class tst_CaptureConfig : public QObject
 private slots:
     void parsesEntries_data();
     void parsesEntries();
+    void sourceKinds_data();
+    void sourceKinds();
+    void mergeKeepsIndexes();
     void masksPasswords_data();
     void masksPasswords();
     void namesPackages_data();
@@ -71,6 +76,75 @@ void tst_CaptureConfig::parsesEntries()
                       "|" + QString::fromStdString(entry.text);
     QCOMPARE(gotEntries, entries);
     QCOMPARE(gotBad, bad);
+}
+
+void tst_CaptureConfig::sourceKinds_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("loops");
+
+    const int uri = int(CaptureSource::Kind::Uri);
+    QTest::newRow("rtsp") << "rtsp://u:p@10.0.0.2/s" << uri << false;
+    QTest::newRow("http") << "http://10.0.0.3/video.mjpg" << uri << false;
+    QTest::newRow("https, upper case") << "HTTPS://cam.example/v" << uri << false;
+    QTest::newRow("file") << "file:///home/me/clip.mp4" << uri << true;
+    QTest::newRow("demo") << "demo" << int(CaptureSource::Kind::Demo) << false;
+    QTest::newRow("pipeline") << "videotestsrc" << int(CaptureSource::Kind::Description) << true;
+    QTest::newRow("pipeline naming an address")
+        << "souphttpsrc location=http://x/ ! jpegdec" << int(CaptureSource::Kind::Description)
+        << true;
+}
+
+void tst_CaptureConfig::sourceKinds()
+{
+    QFETCH(QString, description);
+    QFETCH(int, kind);
+    QFETCH(bool, loops);
+
+    const CaptureSource source = userSource("Cam", description.toStdString());
+    QCOMPARE(int(source.kind), kind);
+    QCOMPARE(source.loops(), loops);
+    QCOMPARE(QString::fromStdString(source.description), description);
+}
+
+void tst_CaptureConfig::mergeKeepsIndexes()
+{
+    const auto camera = [](const char *name, const char *node, const char *bus) {
+        CaptureSource source;
+        source.kind = CaptureSource::Kind::Device;
+        source.name = name;
+        source.description = node;
+        source.busPath = bus;
+        return source;
+    };
+    std::vector<CaptureSource> list;
+    mergeSources(list, {camera("Webcam", "/dev/video0", "usb-1"),
+                        camera("Webcam", "/dev/video2", "usb-2"), userSource("Door", "demo")});
+    QCOMPARE(list.size(), std::size_t(3));
+
+    // The first webcam is unplugged and comes back under another node; a
+    // new camera and a new entry appear; the door entry goes away.
+    mergeSources(list, {camera("Webcam", "/dev/video2", "usb-2"),
+                        camera("Other", "/dev/video4", "usb-3"),
+                        camera("Webcam", "/dev/video6", "usb-1"), userSource("Hall", "demo")});
+    QCOMPARE(list.size(), std::size_t(5));
+    QCOMPARE(QString::fromStdString(list[0].busPath), QString("usb-1"));
+    QCOMPARE(QString::fromStdString(list[0].description), QString("/dev/video6"));
+    QCOMPARE(QString::fromStdString(list[1].busPath), QString("usb-2"));
+    QCOMPARE(QString::fromStdString(list[2].name), QString("Door"));
+    QCOMPARE(QString::fromStdString(list[3].name), QString("Other"));
+    QCOMPARE(QString::fromStdString(list[4].name), QString("Hall"));
+
+    // Without a bus path the node is all there is to go by.
+    mergeSources(list, {camera("Plain", "/dev/video8", ""), camera("Plain", "/dev/video8", "")});
+    QCOMPARE(list.size(), std::size_t(6));
+    mergeSources(list, {camera("Plain", "/dev/video9", "")});
+    QCOMPARE(list.size(), std::size_t(7));
+
+    // An entry changed in the cameras file is another camera.
+    mergeSources(list, {userSource("Hall", "videotestsrc")});
+    QCOMPARE(list.size(), std::size_t(8));
 }
 
 void tst_CaptureConfig::masksPasswords_data()
