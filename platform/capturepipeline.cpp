@@ -231,13 +231,13 @@ ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
             else
                 reason = "no element \"uridecodebin\"" + packageHint(packageForElement("uridecodebin"));
         } else {
-            // A camera that came back may sit under another node now.
-            std::shared_ptr<GstDevice> device = m_source.device;
-            if (generation > 1) {
-                device = findCamera(m_source);
-                if (device)
-                    m_source.device = device;
-            }
+            // A camera unplugged and plugged in again, while open or since
+            // it was listed, may sit under another node now.
+            std::shared_ptr<GstDevice> device = findCamera(m_source);
+            if (device)
+                m_source.device = device;
+            else
+                device = m_source.device;
             if (device)
                 input = adoptElement(gst_device_create_element(device.get(), nullptr));
             if (!input)
