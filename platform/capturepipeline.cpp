@@ -25,12 +25,13 @@ constexpr guint64 RtspUdpTimeoutUs = 2 * G_USEC_PER_SEC;
 // A web camera that stops sending for this long counts as lost.
 constexpr guint HttpTimeoutS = 3;
 
-// Converts and scales whatever the source gives to the requested frame.
-std::string convertingTail(int width, int height)
+// Scales whatever the source gives to the requested size in the source's own
+// format (converting first only where the scaler lacks that format); the
+// colour conversion is left for the frames the caller takes.
+std::string scalingTail(int width, int height)
 {
-    return std::string("videoconvert ! videoscale ! video/x-raw,format=") + nativeArgbFormat() +
-           ",width=" + std::to_string(width) + ",height=" + std::to_string(height) +
-           " ! appsink name=" + SinkName;
+    return "videoconvert ! videoscale ! video/x-raw,width=" + std::to_string(width) +
+           ",height=" + std::to_string(height) + " ! appsink name=" + SinkName;
 }
 
 // "2 s", "0.5 s"
@@ -174,6 +175,11 @@ CapturePipeline::CapturePipeline(const CaptureSource &source, const SimpleCapPar
     : m_source(source), m_buffer(params.buffer), m_width(params.width),
       m_height(params.height), m_timing(timing)
 {
+    // The caller's buffer seen as a GStreamer buffer, for the converter to
+    // write into; it stays the caller's.
+    const gsize size = gsize(m_width) * gsize(m_height) * sizeof(unsigned int);
+    m_target.reset(
+        gst_buffer_new_wrapped_full(GstMemoryFlags(0), m_buffer, size, 0, size, nullptr, nullptr));
 }
 
 std::unique_ptr<CapturePipeline> CapturePipeline::open(const CaptureSource &source,
@@ -210,7 +216,7 @@ CapturePipeline::~CapturePipeline()
 
 ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
 {
-    const std::string tail = convertingTail(m_width, m_height);
+    const std::string tail = scalingTail(m_width, m_height);
     ElementPtr pipeline;
     if (m_source.kind == CaptureSource::Kind::Description) {
         // Parsed as one text so elements with pads that appear later, such as
@@ -373,23 +379,35 @@ bool CapturePipeline::copyToBuffer(GstSample *sample)
 {
     GstCaps *caps = gst_sample_get_caps(sample);
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    GstVideoInfo info;
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
+    GstVideoInfo from;
+    if (!caps || !buffer || !gst_video_info_from_caps(&from, caps))
         return false;
-    if (GST_VIDEO_INFO_WIDTH(&info) != m_width || GST_VIDEO_INFO_HEIGHT(&info) != m_height)
+    if (!m_converter || !gst_video_info_is_equal(&from, &m_convertFrom)) {
+        GstVideoInfo to;
+        gst_video_info_set_format(&to, nativeArgbVideoFormat(), guint(m_width), guint(m_height));
+        // The converter changes pixels only, not timing or field order.
+        GST_VIDEO_INFO_FPS_N(&to) = GST_VIDEO_INFO_FPS_N(&from);
+        GST_VIDEO_INFO_FPS_D(&to) = GST_VIDEO_INFO_FPS_D(&from);
+        GST_VIDEO_INFO_INTERLACE_MODE(&to) = GST_VIDEO_INFO_INTERLACE_MODE(&from);
+        m_converter.reset(gst_video_converter_new(&from, &to, nullptr));
+        m_convertFrom = from;
+        m_convertTo = to;
+        if (!m_converter)
+            return false;
+    }
+    GstVideoFrame in;
+    GstVideoFrame out;
+    if (!gst_video_frame_map(&in, &m_convertFrom, buffer, GST_MAP_READ))
         return false;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
-        return false;
-    // Rows may be padded in the source; the caller's rows are back to back.
-    const auto *source = static_cast<const guint8 *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    const std::size_t rowBytes = std::size_t(m_width) * sizeof(unsigned int);
-    for (int y = 0; y < m_height; ++y)
-        std::memcpy(m_buffer + std::size_t(y) * m_width, source + std::ptrdiff_t(y) * stride,
-                    rowBytes);
-    gst_video_frame_unmap(&frame);
-    return true;
+    const bool mapped = gst_video_frame_map(&out, &m_convertTo, m_target.get(), GST_MAP_WRITE);
+    if (mapped) {
+        // Straight from the source's frame into the caller's rows, which lie
+        // back to back just as the target's layout says.
+        gst_video_converter_frame(m_converter.get(), &in, &out);
+        gst_video_frame_unmap(&out);
+    }
+    gst_video_frame_unmap(&in);
+    return mapped;
 }
 
 // Runs for the life of the object: plays files again at their end, and

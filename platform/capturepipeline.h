@@ -7,6 +7,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 #include <atomic>
 #include <chrono>
@@ -86,6 +87,11 @@ private:
     bool m_failed = false;
     bool m_outage = false; // failed while running and not back yet
     std::string m_reason;
+    // Turns a frame of the source's format into the caller's.
+    ConverterPtr m_converter;
+    GstVideoInfo m_convertFrom;
+    GstVideoInfo m_convertTo;
+    BufferPtr m_target; // the caller's buffer
     unsigned long m_framesSinceRewind = 0;
     unsigned long m_frames = 0;
 

@@ -2,6 +2,7 @@
 #define ORVELLA_GSTPTR_H
 
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 #include <memory>
 
@@ -14,9 +15,15 @@ struct GstMiniObjectUnref {
     void operator()(gpointer object) const { gst_mini_object_unref(GST_MINI_OBJECT_CAST(object)); }
 };
 
+struct GstVideoConverterFree {
+    void operator()(GstVideoConverter *converter) const { gst_video_converter_free(converter); }
+};
+
 using ElementPtr = std::unique_ptr<GstElement, GstObjectUnref>;
 using BusPtr = std::unique_ptr<GstBus, GstObjectUnref>;
 using SamplePtr = std::unique_ptr<GstSample, GstMiniObjectUnref>;
+using BufferPtr = std::unique_ptr<GstBuffer, GstMiniObjectUnref>;
+using ConverterPtr = std::unique_ptr<GstVideoConverter, GstVideoConverterFree>;
 
 // Takes over a reference that may be floating (as factories and parsers hand
 // them out), so the owner plainly holds one reference.
