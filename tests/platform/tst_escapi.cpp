@@ -9,7 +9,9 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 class tst_Escapi : public QObject
@@ -32,6 +34,7 @@ private slots:
     void refusesSourcesThatDoNotStart();
     void refusesBadRequests();
     void closingIsHarmless();
+    void initOnWorkerThread();
     void loopsVideoFileAtItsOwnRate();
     void failedSourceIsRebuilt();
     void demoCameraMovesAndRests();
@@ -282,6 +285,44 @@ void tst_Escapi::closingIsHarmless()
     QVERIFY(initCapture(device, &frame.params));
     m_opened = device;
     QVERIFY(captureFrame(device));
+}
+
+void tst_Escapi::initOnWorkerThread()
+{
+    // The program opens a camera on a worker thread while its GUI thread
+    // goes on with another: neither waits for the other.
+    qputenv("ORVELLA_CAPTURE_SOURCES", "Running=videotestsrc;Stuck=appsrc");
+    const int stuck = countCaptureDevices() - 1;
+    const int running = stuck - 1;
+    GuardedFrame frame(480, 320);
+    QVERIFY(initCapture(running, &frame.params));
+    m_opened = running;
+
+    GuardedFrame stuckFrame(480, 320);
+    std::atomic<int> opened{-1};
+    std::thread worker([&] {
+        opened = initCapture(stuck, &stuckFrame.params);
+        deinitCapture(stuck);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    qint64 slowest = 0;
+    int frames = 0;
+    while (opened.load() < 0 && timer.elapsed() < 10000) {
+        QElapsedTimer call;
+        call.start();
+        doCapture(running);
+        char name[64];
+        getCaptureDeviceName(stuck, name, sizeof name);
+        countCaptureDevices();
+        slowest = qMax(slowest, call.elapsed());
+        frames += captureFrame(running, 1000);
+    }
+    worker.join();
+    QCOMPARE(opened.load(), 0);
+    QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
+    QVERIFY2(frames > 10, qPrintable(QString::number(frames)));
+    QVERIFY(stuckFrame.guardIntact());
 }
 
 void tst_Escapi::loopsVideoFileAtItsOwnRate()
