@@ -418,10 +418,29 @@ void CapturePipeline::watch()
                                       GST_MESSAGE_APPLICATION | GST_MESSAGE_ELEMENT);
     for (;;) {
         if (m_pipeline) {
-            g_autoptr(GstMessage) message =
-                gst_bus_timed_pop_filtered(m_bus.get(), GST_CLOCK_TIME_NONE, types);
-            if (!message)
+            // A rebuilt pipeline gets as long as a new one to give a frame;
+            // one that hangs without a word is built again as well.
+            bool outage;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                outage = m_outage;
+            }
+            GstClockTime wait = GST_CLOCK_TIME_NONE;
+            const auto deadline = m_rebuiltAt + m_timing.start;
+            if (outage) {
+                const auto left = std::max(deadline - std::chrono::steady_clock::now(),
+                                           std::chrono::steady_clock::duration::zero());
+                wait = GstClockTime(std::chrono::nanoseconds(left).count());
+            }
+            g_autoptr(GstMessage) message = gst_bus_timed_pop_filtered(m_bus.get(), wait, types);
+            if (!message) {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                if (m_outage && std::chrono::steady_clock::now() >= deadline) {
+                    lock.unlock();
+                    failed("no picture within " + seconds(m_timing.start));
+                }
                 continue;
+            }
             if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_APPLICATION &&
                 gst_message_has_name(message, StopMessage))
                 return;
@@ -513,6 +532,7 @@ void CapturePipeline::rebuild()
         generation = ++m_generation;
         m_retryAt = std::chrono::steady_clock::now() + m_timing.retry;
     }
+    m_rebuiltAt = std::chrono::steady_clock::now();
     std::string reason;
     ElementPtr pipeline = build(generation, reason);
     if (pipeline && !play(std::move(pipeline))) {

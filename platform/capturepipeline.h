@@ -75,6 +75,7 @@ private:
     std::thread m_watcher;
     std::string m_missing; // what the last missing-plugin message asked for
     std::chrono::steady_clock::time_point m_retryAt;
+    std::chrono::steady_clock::time_point m_rebuiltAt;
 
     // Guarded by m_mutex: the caller's buffer while a request is open, and:
     std::mutex m_mutex;
