@@ -13,9 +13,9 @@
 
 #include "escapi.h"
 
+#include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <csignal>
 #include <unistd.h>
 
 #include <chrono>

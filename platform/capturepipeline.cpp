@@ -50,7 +50,7 @@ std::string packageHint(const std::string &package)
 ElementPtr parse(const std::string &description, bool asBin, std::string &reason)
 {
     g_autoptr(GError) error = nullptr;
-    GstParseContext *context = gst_parse_context_new();
+    g_autoptr(GstParseContext) context = gst_parse_context_new();
     ElementPtr element = adoptElement(
         asBin ? gst_parse_bin_from_description_full(description.c_str(), TRUE, context,
                                                     GST_PARSE_FLAG_FATAL_ERRORS, &error)
@@ -58,17 +58,14 @@ ElementPtr parse(const std::string &description, bool asBin, std::string &reason
                                       &error));
     if (error) {
         reason = error->message;
-        gchar **missing = g_error_matches(error, GST_PARSE_ERROR, GST_PARSE_ERROR_NO_SUCH_ELEMENT)
-                              ? gst_parse_context_get_missing_elements(context)
-                              : nullptr;
-        if (missing) {
-            if (missing[0])
-                reason += packageHint(packageForElement(missing[0]));
-            g_strfreev(missing);
-        }
+        g_auto(GStrv) missing =
+            g_error_matches(error, GST_PARSE_ERROR, GST_PARSE_ERROR_NO_SUCH_ELEMENT)
+                ? gst_parse_context_get_missing_elements(context)
+                : nullptr;
+        if (missing && missing[0])
+            reason += packageHint(packageForElement(missing[0]));
         element.reset();
     }
-    gst_parse_context_free(context);
     return element;
 }
 
@@ -84,12 +81,10 @@ std::string describeMissing(GstMessage *message)
         if (const gchar *factory = gst_structure_get_string(s, "detail"))
             package = packageForElement(factory);
     } else if (type && std::strcmp(type, "decoder") == 0) {
-        GstCaps *caps = nullptr;
+        g_autoptr(GstCaps) caps = nullptr;
         gst_structure_get(s, "detail", GST_TYPE_CAPS, &caps, nullptr);
         if (caps && gst_caps_get_size(caps) > 0)
             package = packageForDecoder(gst_structure_get_name(gst_caps_get_structure(caps, 0)));
-        if (caps)
-            gst_caps_unref(caps);
     }
     return text + packageHint(package);
 }
@@ -102,22 +97,22 @@ void onPadAdded(GstElement *decoder, GstPad *pad, gpointer tail)
     g_autoptr(GstCaps) caps = gst_pad_get_current_caps(pad);
     if (!caps)
         caps = gst_pad_query_caps(pad, nullptr);
-    const bool video = caps && gst_caps_get_size(caps) > 0 &&
-                       g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)),
-                                        "video/");
+    const bool video =
+        caps && gst_caps_get_size(caps) > 0 &&
+        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
     if (video) {
         g_autoptr(GstPad) sink = gst_element_get_static_pad(GST_ELEMENT(tail), "sink");
         if (sink && !gst_pad_is_linked(sink) && gst_pad_link(pad, sink) == GST_PAD_LINK_OK)
             return;
     }
     g_autoptr(GstObject) bin = gst_element_get_parent(decoder);
-    GstElement *drain = gst_element_factory_make("fakesink", nullptr);
+    ElementPtr drain = adoptElement(gst_element_factory_make("fakesink", nullptr));
     if (!bin || !drain)
         return;
-    g_object_set(drain, "sync", FALSE, "async", FALSE, nullptr);
-    gst_bin_add(GST_BIN(bin), drain);
-    gst_element_sync_state_with_parent(drain);
-    g_autoptr(GstPad) drainPad = gst_element_get_static_pad(drain, "sink");
+    g_object_set(drain.get(), "sync", FALSE, "async", FALSE, nullptr);
+    gst_bin_add(GST_BIN(bin), GST_ELEMENT(gst_object_ref(drain.get())));
+    gst_element_sync_state_with_parent(drain.get());
+    g_autoptr(GstPad) drainPad = gst_element_get_static_pad(drain.get(), "sink");
     gst_pad_link(pad, drainPad);
 }
 
@@ -172,8 +167,8 @@ void freeLink(gpointer link)
 
 CapturePipeline::CapturePipeline(const CaptureSource &source, const SimpleCapParams &params,
                                  Timing timing)
-    : m_source(source), m_buffer(params.buffer), m_width(params.width),
-      m_height(params.height), m_timing(timing)
+    : m_source(source), m_buffer(params.buffer), m_width(params.width), m_height(params.height),
+      m_timing(timing)
 {
     // The caller's buffer seen as a GStreamer buffer, for the converter to
     // write into; it stays the caller's.
@@ -183,8 +178,7 @@ CapturePipeline::CapturePipeline(const CaptureSource &source, const SimpleCapPar
 }
 
 std::unique_ptr<CapturePipeline> CapturePipeline::open(const CaptureSource &source,
-                                                       const SimpleCapParams &params,
-                                                       Timing timing)
+                                                       const SimpleCapParams &params, Timing timing)
 {
     std::unique_ptr<CapturePipeline> pipeline(new CapturePipeline(source, params, timing));
     std::string reason;
@@ -235,7 +229,8 @@ ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
             if (input)
                 g_object_set(input.get(), "uri", m_source.description.c_str(), nullptr);
             else
-                reason = "no element \"uridecodebin\"" + packageHint(packageForElement("uridecodebin"));
+                reason =
+                    "no element \"uridecodebin\"" + packageHint(packageForElement("uridecodebin"));
         } else {
             // A camera unplugged and plugged in again, while open or since
             // it was listed, may sit under another node now.
@@ -314,8 +309,8 @@ bool CapturePipeline::start(std::string &reason)
     m_watcher = std::thread(&CapturePipeline::watch, this);
 
     // A pipeline that refused to play has posted its reason on the bus.
-    const auto wait = playing ? m_timing.start
-                              : std::min(m_timing.start, std::chrono::milliseconds(1000));
+    const auto wait =
+        playing ? m_timing.start : std::min(m_timing.start, std::chrono::milliseconds(1000));
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait_for(lock, wait, [this] { return m_frames > 0 || m_failed; });
     if (m_frames > 0 && !m_failed) {

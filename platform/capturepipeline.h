@@ -80,7 +80,7 @@ private:
     // Guarded by m_mutex: the caller's buffer while a request is open, and:
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    SamplePtr m_newest; // arrived and not delivered yet
+    SamplePtr m_newest;        // arrived and not delivered yet
     unsigned m_generation = 0; // of the pipeline whose frames count
     bool m_requested = false;
     bool m_running = false; // started; from now on failures are rebuilt

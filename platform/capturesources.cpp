@@ -66,7 +66,8 @@ bool CaptureSource::sameAs(const CaptureSource &other) const
 
 bool CaptureSource::loops() const
 {
-    return kind == Kind::Description || (kind == Kind::Uri && startsWithNoCase(description, "file:"));
+    return kind == Kind::Description ||
+           (kind == Kind::Uri && startsWithNoCase(description, "file:"));
 }
 
 CaptureSource userSource(const std::string &name, const std::string &description)
@@ -76,9 +77,10 @@ CaptureSource userSource(const std::string &name, const std::string &description
     source.description = description;
     if (description == "demo")
         source.kind = CaptureSource::Kind::Demo;
-    else if (startsWithNoCase(description, "rtsp://") || startsWithNoCase(description, "rtsps://") ||
-             startsWithNoCase(description, "http://") || startsWithNoCase(description, "https://") ||
-             startsWithNoCase(description, "file://"))
+    else if (startsWithNoCase(description, "rtsp://") ||
+             startsWithNoCase(description, "rtsps://") ||
+             startsWithNoCase(description, "http://") ||
+             startsWithNoCase(description, "https://") || startsWithNoCase(description, "file://"))
         source.kind = CaptureSource::Kind::Uri;
     return source;
 }
@@ -157,9 +159,8 @@ std::vector<CaptureSource> listCaptureSources()
 void mergeSources(std::vector<CaptureSource> &list, std::vector<CaptureSource> found)
 {
     for (CaptureSource &source : found) {
-        const auto known = std::find_if(list.begin(), list.end(), [&](const CaptureSource &s) {
-            return s.sameAs(source);
-        });
+        const auto known = std::find_if(list.begin(), list.end(),
+                                        [&](const CaptureSource &s) { return s.sameAs(source); });
         if (known == list.end()) {
             list.push_back(std::move(source));
         } else if (source.kind == CaptureSource::Kind::Device) {

@@ -91,9 +91,8 @@ void tst_CaptureConfig::sourceKinds_data()
     QTest::newRow("file") << "file:///home/me/clip.mp4" << uri << true;
     QTest::newRow("demo") << "demo" << int(CaptureSource::Kind::Demo) << false;
     QTest::newRow("pipeline") << "videotestsrc" << int(CaptureSource::Kind::Description) << true;
-    QTest::newRow("pipeline naming an address")
-        << "souphttpsrc location=http://x/ ! jpegdec" << int(CaptureSource::Kind::Description)
-        << true;
+    QTest::newRow("pipeline naming an address") << "souphttpsrc location=http://x/ ! jpegdec"
+                                                << int(CaptureSource::Kind::Description) << true;
 }
 
 void tst_CaptureConfig::sourceKinds()
@@ -125,9 +124,9 @@ void tst_CaptureConfig::mergeKeepsIndexes()
 
     // The first webcam is unplugged and comes back under another node; a
     // new camera and a new entry appear; the door entry goes away.
-    mergeSources(list, {camera("Webcam", "/dev/video2", "usb-2"),
-                        camera("Other", "/dev/video4", "usb-3"),
-                        camera("Webcam", "/dev/video6", "usb-1"), userSource("Hall", "demo")});
+    mergeSources(list,
+                 {camera("Webcam", "/dev/video2", "usb-2"), camera("Other", "/dev/video4", "usb-3"),
+                  camera("Webcam", "/dev/video6", "usb-1"), userSource("Hall", "demo")});
     QCOMPARE(list.size(), std::size_t(5));
     QCOMPARE(QString::fromStdString(list[0].busPath), QString("usb-1"));
     QCOMPARE(QString::fromStdString(list[0].description), QString("/dev/video6"));

@@ -223,9 +223,9 @@ void tst_Escapi::refusesSourcesThatDoNotStart_data()
                                         << QByteArray("could not set property \"pattern\"");
     QTest::newRow("not video") << QByteArray("audiotestsrc") << QByteArray("could not link");
     QTest::newRow("never delivers") << QByteArray("appsrc") << QByteArray("no picture within 4 s");
-    QTest::newRow("missing file")
-        << QByteArray("filesrc location=/nonexistent/clip.avi ! decodebin")
-        << QByteArray("Resource not found.");
+    QTest::newRow("missing file") << QByteArray(
+                                         "filesrc location=/nonexistent/clip.avi ! decodebin")
+                                  << QByteArray("Resource not found.");
 }
 
 void tst_Escapi::refusesSourcesThatDoNotStart()
