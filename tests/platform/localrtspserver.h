@@ -12,7 +12,9 @@
 class LocalRtspServer
 {
 public:
-    explicit LocalRtspServer(const std::string &launch)
+    // tcpOnly: the server refuses UDP, as cameras behind some firewalls
+    // appear to.
+    explicit LocalRtspServer(const std::string &launch, bool tcpOnly = false)
         : m_context(g_main_context_new()), m_loop(g_main_loop_new(m_context, FALSE)),
           m_server(gst_rtsp_server_new())
     {
@@ -22,6 +24,8 @@ public:
         GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
         gst_rtsp_media_factory_set_launch(factory, launch.c_str());
         gst_rtsp_media_factory_set_shared(factory, TRUE);
+        if (tcpOnly)
+            gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_TCP);
         gst_rtsp_mount_points_add_factory(mounts, "/cam", factory);
         g_object_unref(mounts);
         m_source = gst_rtsp_server_attach(m_server, m_context);

@@ -29,6 +29,7 @@ private slots:
     void cleanup();
 
     void mjpegCameraPlaysAndComesBack();
+    void rtspCameraPlays_data();
     void rtspCameraPlays();
     void fileLoops_data();
     void fileLoops();
@@ -143,15 +144,25 @@ void tst_Cameras::mjpegCameraPlaysAndComesBack()
     QVERIFY(frame.guardIntact());
 }
 
+void tst_Cameras::rtspCameraPlays_data()
+{
+    QTest::addColumn<bool>("tcpOnly");
+
+    QTest::newRow("UDP") << false;
+    QTest::newRow("TCP only") << true;
+}
+
 void tst_Cameras::rtspCameraPlays()
 {
 #ifdef ORVELLA_HAVE_RTSP_SERVER
+    QFETCH(bool, tcpOnly);
     QVERIFY2(gst_element_factory_find("x264enc"), "x264enc: gstreamer1.0-plugins-ugly");
     LocalRtspServer server(
         "( videotestsrc is-live=true pattern=solid-color foreground-color=0xff3080c0 ! "
         "video/x-raw,width=320,height=240,framerate=15/1 ! "
         "x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 ! "
-        "rtph264pay name=pay0 pt=96 config-interval=1 )");
+        "rtph264pay name=pay0 pt=96 config-interval=1 )",
+        tcpOnly);
     QVERIFY(server.listening());
     const std::string address = server.address();
     const QByteArray withUser =
