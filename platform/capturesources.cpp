@@ -14,13 +14,9 @@ namespace
 
 std::string deviceProperty(GstDevice *device, const char *key)
 {
-    std::string value;
-    if (GstStructure *props = gst_device_get_properties(device)) {
-        if (const gchar *text = gst_structure_get_string(props, key))
-            value = text;
-        gst_structure_free(props);
-    }
-    return value;
+    g_autoptr(GstStructure) props = gst_device_get_properties(device);
+    const gchar *text = props ? gst_structure_get_string(props, key) : nullptr;
+    return text ? text : "";
 }
 
 std::string firstProperty(GstDevice *device, std::initializer_list<const char *> keys)
@@ -103,7 +99,7 @@ std::vector<CaptureSource> listCameras()
     std::vector<CaptureSource> cameras;
     g_autoptr(GstDeviceMonitor) monitor = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
-    GList *devices = gst_device_monitor_get_devices(monitor);
+    g_autolist(GstDevice) devices = gst_device_monitor_get_devices(monitor);
     for (GList *item = devices; item; item = item->next) {
         auto *device = GST_DEVICE(item->data);
         CaptureSource camera;
@@ -116,7 +112,6 @@ std::vector<CaptureSource> listCameras()
         camera.device = shareDevice(device);
         cameras.push_back(std::move(camera));
     }
-    g_list_free_full(devices, gst_object_unref);
 
     std::stable_sort(cameras.begin(), cameras.end(),
                      [](const CaptureSource &a, const CaptureSource &b) {
