@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -99,20 +100,28 @@ int main(int argc, char **argv)
             waitpid(server, nullptr, 0);
         }
     };
-    if (device < 0 || !initCapture(device, &params)) {
+    using Clock = std::chrono::steady_clock;
+    const auto opening = Clock::now();
+    const bool started = device >= 0 && initCapture(device, &params);
+    const auto opened = Clock::now() - opening;
+    if (!started) {
         std::fprintf(stderr, "the source did not start\n");
         stopServer();
         return 1;
     }
 
-    using Clock = std::chrono::steady_clock;
     const double cpuStart = cpuSeconds();
     const auto start = Clock::now();
     auto tick = start;
     int frames = 0;
     int ticks = 0;
+    // doCapture converts a waiting frame on the caller's thread: the longest
+    // call is what a caller's event loop may be held up by.
+    Clock::duration longestRequest{};
     for (; ticks < seconds * 10; ++ticks) {
+        const auto requested = Clock::now();
         doCapture(device);
+        longestRequest = std::max(longestRequest, Clock::now() - requested);
         // Short sleeps instead of the program's busy wait, so only the
         // library's own work is counted.
         const auto deadline = tick + std::chrono::milliseconds(100);
@@ -124,8 +133,11 @@ int main(int argc, char **argv)
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = cpuSeconds() - cpuStart;
-    std::printf("%s: %d of %d frames in %.1f s wall, %.2f s CPU = %.1f %% of one core\n", argv[1],
-                frames, ticks, wall, cpu, 100 * cpu / wall);
+    std::printf("%s: %d of %d frames in %.1f s wall, %.2f s CPU = %.1f %% of one core; "
+                "initCapture %.0f ms, longest doCapture %.2f ms\n",
+                argv[1], frames, ticks, wall, cpu, 100 * cpu / wall,
+                std::chrono::duration<double, std::milli>(opened).count(),
+                std::chrono::duration<double, std::milli>(longestRequest).count());
     deinitCapture(device);
     stopServer();
     return 0;
