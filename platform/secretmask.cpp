@@ -12,14 +12,14 @@ std::string maskPasswords(const std::string &text)
         if (scheme == std::string::npos)
             break;
         const std::size_t authority = scheme + 3;
-        // The user information ends at the last '@' before the path, query,
-        // fragment or the end of the address.
+        // The address ends at a space or a quote. Its user information ends
+        // at the last '@' in it: a password may hold '/' or '@' where the
+        // user did not encode them, and masking too much beats too little.
         std::size_t end = authority;
         while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])) &&
-               text[end] != '/' && text[end] != '?' && text[end] != '#' && text[end] != '"' &&
-               text[end] != '\'')
+               text[end] != '"' && text[end] != '\'')
             ++end;
-        const std::size_t at = text.rfind('@', end == authority ? authority : end - 1);
+        const std::size_t at = end > authority ? text.rfind('@', end - 1) : std::string::npos;
         const std::size_t colon = at != std::string::npos && at >= authority
                                       ? text.find(':', authority)
                                       : std::string::npos;
