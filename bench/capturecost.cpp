@@ -1,12 +1,24 @@
 // Measures the CPU time the capture library takes while a caller asks for
 // 480 x 320 frames ten times a second, as the program does.
 //
-// Usage: escapi_capture_cost '<source description or demo>' [seconds]
+// Usage: escapi_capture_cost '<source description, address or demo>' [seconds]
+//        escapi_capture_cost --serve-rtsp '<media launch line>' [seconds]
 // Prints user + system CPU seconds of the whole process over wall seconds.
+// With --serve-rtsp, a child process serves the media (a bin whose payloader
+// is named pay0) as an RTSP camera on 127.0.0.1, so the camera's own work
+// is not counted.
+#ifdef ORVELLA_HAVE_RTSP_SERVER
+#include "localrtspserver.h"
+#endif
+
 #include "escapi.h"
 
+#include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +37,33 @@ double cpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+#ifdef ORVELLA_HAVE_RTSP_SERVER
+// Serves launch from a child process; returns its address, or empty.
+std::string serveRtsp(const char *launch, pid_t &child)
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        return {};
+    child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        gst_init(nullptr, nullptr);
+        LocalRtspServer server(launch);
+        const std::string address = server.listening() ? server.address() : std::string();
+        if (write(ends[1], address.c_str(), address.size() + 1) < 0)
+            _exit(1);
+        close(ends[1]);
+        pause(); // until the parent ends it
+        _exit(0);
+    }
+    close(ends[1]);
+    char address[256] = {};
+    const ssize_t n = read(ends[0], address, sizeof address - 1);
+    close(ends[0]);
+    return n > 0 ? std::string(address) : std::string();
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -33,25 +72,56 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: %s '<description>|demo' [seconds]\n", argv[0]);
         return 2;
     }
+    std::string source = argv[1];
+    pid_t server = 0;
+    if (source == "--serve-rtsp" && argc > 2) {
+#ifdef ORVELLA_HAVE_RTSP_SERVER
+        source = serveRtsp(argv[2], server);
+        if (source.empty()) {
+            std::fprintf(stderr, "the RTSP camera did not start\n");
+            return 1;
+        }
+        ++argv;
+        --argc;
+#else
+        std::fprintf(stderr, "built without the RTSP server library\n");
+        return 2;
+#endif
+    }
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
-    setenv("ORVELLA_CAPTURE_SOURCES", (std::string("Measured=") + argv[1]).c_str(), 1);
+    setenv("ORVELLA_CAPTURE_SOURCES", ("Measured=" + source).c_str(), 1);
     initCOM();
     const int device = countCaptureDevices() - 1;
     std::vector<unsigned int> buffer(480 * 320);
     SimpleCapParams params{buffer.data(), 480, 320};
-    if (device < 0 || !initCapture(device, &params)) {
+    const auto stopServer = [server] {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitpid(server, nullptr, 0);
+        }
+    };
+    using Clock = std::chrono::steady_clock;
+    const auto opening = Clock::now();
+    const bool started = device >= 0 && initCapture(device, &params);
+    const auto opened = Clock::now() - opening;
+    if (!started) {
         std::fprintf(stderr, "the source did not start\n");
+        stopServer();
         return 1;
     }
 
-    using Clock = std::chrono::steady_clock;
     const double cpuStart = cpuSeconds();
     const auto start = Clock::now();
     auto tick = start;
     int frames = 0;
     int ticks = 0;
+    // doCapture converts a waiting frame on the caller's thread: the longest
+    // call is what a caller's event loop may be held up by.
+    Clock::duration longestRequest{};
     for (; ticks < seconds * 10; ++ticks) {
+        const auto requested = Clock::now();
         doCapture(device);
+        longestRequest = std::max(longestRequest, Clock::now() - requested);
         // Short sleeps instead of the program's busy wait, so only the
         // library's own work is counted.
         const auto deadline = tick + std::chrono::milliseconds(100);
@@ -63,8 +133,12 @@ int main(int argc, char **argv)
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = cpuSeconds() - cpuStart;
-    std::printf("%s: %d of %d frames in %.1f s wall, %.2f s CPU = %.1f %% of one core\n", argv[1],
-                frames, ticks, wall, cpu, 100 * cpu / wall);
+    std::printf("%s: %d of %d frames in %.1f s wall, %.2f s CPU = %.1f %% of one core; "
+                "initCapture %.0f ms, longest doCapture %.2f ms\n",
+                argv[1], frames, ticks, wall, cpu, 100 * cpu / wall,
+                std::chrono::duration<double, std::milli>(opened).count(),
+                std::chrono::duration<double, std::milli>(longestRequest).count());
     deinitCapture(device);
+    stopServer();
     return 0;
 }

@@ -1,10 +1,15 @@
 #include "capturepipeline.h"
 
+#include "capturereport.h"
+#include "debianpackage.h"
 #include "demosource.h"
 #include "pixelformat.h"
 
+#include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -13,137 +18,312 @@ namespace
 
 constexpr const char *SinkName = "orvellacapturesink";
 constexpr const char *StopMessage = "orvella-capture-stop";
+// Low enough for a watch, high enough for a camera on a busy network.
+constexpr guint RtspLatencyMs = 200;
+// Without a UDP packet for this long, the RTSP source tries TCP.
+constexpr guint64 RtspUdpTimeoutUs = 2 * G_USEC_PER_SEC;
+// A web camera that stops sending for this long counts as lost.
+constexpr guint HttpTimeoutS = 3;
 
-// Converts and scales whatever the source gives to the requested frame.
-std::string convertingTail(int width, int height)
+// Scales whatever the source gives to the requested size in the source's own
+// format (converting first only where the scaler lacks that format); the
+// colour conversion is left for the frames the caller takes.
+std::string scalingTail(int width, int height)
 {
-    return std::string("videoconvert ! videoscale ! video/x-raw,format=") + nativeArgbFormat() +
-           ",width=" + std::to_string(width) + ",height=" + std::to_string(height) +
-           " ! appsink name=" + SinkName;
+    return "videoconvert ! videoscale ! video/x-raw,width=" + std::to_string(width) +
+           ",height=" + std::to_string(height) + " ! appsink name=" + SinkName;
 }
 
-// Parsers and factories hand out floating references; taking them over makes
-// every element here plainly owned and released with gst_object_unref.
-GstElement *owned(GstElement *element)
+// "2 s", "0.5 s"
+std::string seconds(std::chrono::milliseconds duration)
 {
-    return element ? GST_ELEMENT(gst_object_ref_sink(element)) : nullptr;
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", duration.count() / 1000.0);
+    return text;
 }
 
-GstElement *parse(const std::string &description, bool asBin)
+std::string packageHint(const std::string &package)
 {
-    GError *error = nullptr;
-    GstElement *element =
-        owned(asBin ? gst_parse_bin_from_description_full(description.c_str(), TRUE, nullptr,
-                                                          GST_PARSE_FLAG_FATAL_ERRORS, &error)
-                    : gst_parse_launch_full(description.c_str(), nullptr,
-                                            GST_PARSE_FLAG_FATAL_ERRORS, &error));
+    return package.empty() ? std::string() : "; the Debian package " + package + " provides it";
+}
+
+ElementPtr parse(const std::string &description, bool asBin, std::string &reason)
+{
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GstParseContext) context = gst_parse_context_new();
+    ElementPtr element = adoptElement(
+        asBin ? gst_parse_bin_from_description_full(description.c_str(), TRUE, context,
+                                                    GST_PARSE_FLAG_FATAL_ERRORS, &error)
+              : gst_parse_launch_full(description.c_str(), context, GST_PARSE_FLAG_FATAL_ERRORS,
+                                      &error));
     if (error) {
-        g_error_free(error);
-        if (element)
-            gst_object_unref(element);
-        return nullptr;
+        reason = error->message;
+        g_auto(GStrv) missing =
+            g_error_matches(error, GST_PARSE_ERROR, GST_PARSE_ERROR_NO_SUCH_ELEMENT)
+                ? gst_parse_context_get_missing_elements(context)
+                : nullptr;
+        if (missing && missing[0])
+            reason += packageHint(packageForElement(missing[0]));
+        element.reset();
     }
     return element;
 }
 
+// What a missing-plugin message asks for, with the package that has it.
+std::string describeMissing(GstMessage *message)
+{
+    g_autofree gchar *description = gst_missing_plugin_message_get_description(message);
+    std::string text = description ? description : "a plug-in";
+    const GstStructure *s = gst_message_get_structure(message);
+    const gchar *type = gst_structure_get_string(s, "type");
+    std::string package;
+    if (type && std::strcmp(type, "element") == 0) {
+        if (const gchar *factory = gst_structure_get_string(s, "detail"))
+            package = packageForElement(factory);
+    } else if (type && std::strcmp(type, "decoder") == 0) {
+        g_autoptr(GstCaps) caps = nullptr;
+        gst_structure_get(s, "detail", GST_TYPE_CAPS, &caps, nullptr);
+        if (caps && gst_caps_get_size(caps) > 0)
+            package = packageForDecoder(gst_structure_get_name(gst_caps_get_structure(caps, 0)));
+    }
+    return text + packageHint(package);
+}
+
+// Links the decoder's first video stream to the converting tail; other
+// streams (sound, more video) drain into sinks of their own so they never
+// hold the pipeline up.
+void onPadAdded(GstElement *decoder, GstPad *pad, gpointer tail)
+{
+    g_autoptr(GstCaps) caps = gst_pad_get_current_caps(pad);
+    if (!caps)
+        caps = gst_pad_query_caps(pad, nullptr);
+    const bool video =
+        caps && gst_caps_get_size(caps) > 0 &&
+        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
+    if (video) {
+        g_autoptr(GstPad) sink = gst_element_get_static_pad(GST_ELEMENT(tail), "sink");
+        if (sink && !gst_pad_is_linked(sink) && gst_pad_link(pad, sink) == GST_PAD_LINK_OK)
+            return;
+    }
+    g_autoptr(GstObject) bin = gst_element_get_parent(decoder);
+    ElementPtr drain = adoptElement(gst_element_factory_make("fakesink", nullptr));
+    if (!bin || !drain)
+        return;
+    g_object_set(drain.get(), "sync", FALSE, "async", FALSE, nullptr);
+    gst_bin_add(GST_BIN(bin), GST_ELEMENT(gst_object_ref(drain.get())));
+    gst_element_sync_state_with_parent(drain.get());
+    g_autoptr(GstPad) drainPad = gst_element_get_static_pad(drain.get(), "sink");
+    gst_pad_link(pad, drainPad);
+}
+
+// Tunes the network source the decoder picked for the address.
+void onSourceSetup(GstElement *, GstElement *source, gpointer)
+{
+    GstElementFactory *factory = gst_element_get_factory(source);
+    const gchar *name = factory ? GST_OBJECT_NAME(factory) : "";
+    if (std::strcmp(name, "rtspsrc") == 0) {
+        // UDP first; TCP when no packet arrives in time.
+        g_object_set(source, "latency", RtspLatencyMs, "drop-on-latency", TRUE, "timeout",
+                     RtspUdpTimeoutUs, nullptr);
+    } else if (std::strcmp(name, "souphttpsrc") == 0) {
+        // Reconnecting is done for the whole pipeline, where it is reported.
+        g_object_set(source, "timeout", HttpTimeoutS, "retries", 0, nullptr);
+        g_autofree gchar *location = nullptr;
+        g_object_get(source, "location", &location, nullptr);
+        g_autoptr(GstUri) uri = location ? gst_uri_from_string(location) : nullptr;
+        const gchar *userinfo = uri ? gst_uri_get_userinfo(uri) : nullptr;
+        if (userinfo) {
+            g_auto(GStrv) parts = g_strsplit(userinfo, ":", 2);
+            g_autofree gchar *user = g_uri_unescape_string(parts[0], nullptr);
+            g_autofree gchar *password =
+                parts[1] ? g_uri_unescape_string(parts[1], nullptr) : nullptr;
+            g_object_set(source, "user-id", user, "user-pw", password, nullptr);
+        }
+    }
+}
+
+// A web camera's multipart stream never announces that no more streams
+// follow, and the decoder waits for that before it plays: say so up front.
+void onElementAdded(GstBin *, GstBin *, GstElement *element, gpointer)
+{
+    GstElementFactory *factory = gst_element_get_factory(element);
+    if (factory && std::strcmp(GST_OBJECT_NAME(factory), "multipartdemux") == 0)
+        g_object_set(element, "single-stream", TRUE, nullptr);
+}
+
+// Carries the pipeline generation to the frame callback, so frames of a
+// pipeline being torn down are not taken for the new one's.
+struct SinkLink {
+    void *pipeline;
+    unsigned generation;
+};
+
+void freeLink(gpointer link)
+{
+    delete static_cast<SinkLink *>(link);
+}
+
 } // namespace
 
-CapturePipeline::CapturePipeline(const SimpleCapParams &params)
-    : m_buffer(params.buffer), m_width(params.width), m_height(params.height)
+CapturePipeline::CapturePipeline(const CaptureSource &source, const SimpleCapParams &params,
+                                 Timing timing)
+    : m_source(source), m_buffer(params.buffer), m_width(params.width), m_height(params.height),
+      m_timing(timing)
 {
+    // The caller's buffer seen as a GStreamer buffer, for the converter to
+    // write into; it stays the caller's.
+    const gsize size = gsize(m_width) * gsize(m_height) * sizeof(unsigned int);
+    m_target.reset(
+        gst_buffer_new_wrapped_full(GstMemoryFlags(0), m_buffer, size, 0, size, nullptr, nullptr));
 }
 
 std::unique_ptr<CapturePipeline> CapturePipeline::open(const CaptureSource &source,
-                                                       const SimpleCapParams &params,
-                                                       std::chrono::milliseconds startTimeout)
+                                                       const SimpleCapParams &params, Timing timing)
 {
-    std::unique_ptr<CapturePipeline> pipeline(new CapturePipeline(params));
-    if (!pipeline->build(source) || !pipeline->start(startTimeout))
+    std::unique_ptr<CapturePipeline> pipeline(new CapturePipeline(source, params, timing));
+    std::string reason;
+    if (!pipeline->start(reason)) {
+        reportLine("camera \"" + source.name + "\" did not start: " + reason);
         return nullptr;
+    }
     return pipeline;
 }
 
 CapturePipeline::~CapturePipeline()
 {
-    if (m_busWatcher.joinable()) {
-        gst_bus_post(m_bus,
-                     gst_message_new_application(nullptr, gst_structure_new_empty(StopMessage)));
-        m_busWatcher.join();
+    if (m_watcher.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+            if (m_bus)
+                gst_bus_post(m_bus.get(), gst_message_new_application(
+                                              nullptr, gst_structure_new_empty(StopMessage)));
+            m_changed.notify_all();
+        }
+        m_watcher.join();
     }
-    if (m_pipeline) {
-        // Returns once the streaming threads have left the pipeline, so no
-        // frame can reach the buffer after this.
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        gst_object_unref(m_pipeline);
-    }
-    if (m_bus)
-        gst_object_unref(m_bus);
-    if (m_newest)
-        gst_sample_unref(m_newest);
+    // Returns once the streaming threads have left the pipeline, so no
+    // frame can reach the buffer after this.
+    if (m_pipeline)
+        gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
 }
 
-bool CapturePipeline::build(const CaptureSource &source)
+ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
 {
-    const std::string tail = convertingTail(m_width, m_height);
-    if (source.kind == CaptureSource::Kind::Description) {
+    const std::string tail = scalingTail(m_width, m_height);
+    ElementPtr pipeline;
+    if (m_source.kind == CaptureSource::Kind::Description) {
         // Parsed as one text so elements with pads that appear later, such as
         // decoders, are linked once their pads exist.
-        m_pipeline = parse(source.description + " ! " + tail, false);
-        if (m_pipeline && !GST_IS_PIPELINE(m_pipeline)) {
-            gst_object_unref(m_pipeline);
-            m_pipeline = nullptr;
+        pipeline = parse(m_source.description + " ! " + tail, false, reason);
+        if (pipeline && !GST_IS_PIPELINE(pipeline.get())) {
+            reason = "the description is not a pipeline";
+            pipeline.reset();
         }
     } else {
-        GstElement *input = owned(source.kind == CaptureSource::Kind::Demo
-                                      ? makeDemoSource()
-                                      : gst_device_create_element(source.device.get(), nullptr));
-        GstElement *output = parse(tail, true);
-        bool linked = false;
-        if (input && output) {
-            m_pipeline = owned(gst_pipeline_new(nullptr));
-            gst_bin_add_many(GST_BIN(m_pipeline), input, output, nullptr);
-            linked = gst_element_link(input, output);
+        ElementPtr input;
+        if (m_source.kind == CaptureSource::Kind::Demo) {
+            input = adoptElement(makeDemoSource());
+        } else if (m_source.kind == CaptureSource::Kind::Uri) {
+            input = adoptElement(gst_element_factory_make("uridecodebin", nullptr));
+            if (input)
+                g_object_set(input.get(), "uri", m_source.description.c_str(), nullptr);
+            else
+                reason =
+                    "no element \"uridecodebin\"" + packageHint(packageForElement("uridecodebin"));
+        } else {
+            // A camera unplugged and plugged in again, while open or since
+            // it was listed, may sit under another node now.
+            std::shared_ptr<GstDevice> device = findCamera(m_source);
+            if (device)
+                m_source.device = device;
+            else
+                device = m_source.device;
+            if (device)
+                input = adoptElement(gst_device_create_element(device.get(), nullptr));
+            if (!input)
+                reason = "the camera is not attached";
         }
-        if (input)
-            gst_object_unref(input);
-        if (output)
-            gst_object_unref(output);
-        if (m_pipeline && !linked) {
-            gst_object_unref(m_pipeline);
-            m_pipeline = nullptr;
+        ElementPtr output = parse(tail, true, reason);
+        if (!input || !output)
+            return nullptr;
+        pipeline = adoptElement(gst_pipeline_new(nullptr));
+        gst_bin_add_many(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(input.get())),
+                         GST_ELEMENT(gst_object_ref(output.get())), nullptr);
+        if (m_source.kind == CaptureSource::Kind::Uri) {
+            g_signal_connect(input.get(), "pad-added", G_CALLBACK(onPadAdded), output.get());
+            g_signal_connect(input.get(), "source-setup", G_CALLBACK(onSourceSetup), nullptr);
+            g_signal_connect(input.get(), "deep-element-added", G_CALLBACK(onElementAdded),
+                             nullptr);
+        } else if (!gst_element_link(input.get(), output.get())) {
+            reason = "the source gives no video the converter takes";
+            return nullptr;
         }
     }
-    if (!m_pipeline)
-        return false;
+    if (!pipeline)
+        return nullptr;
 
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(m_pipeline), SinkName);
-    if (!sink)
-        return false;
+    g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline.get()), SinkName);
+    if (!sink) {
+        reason = "the description names an element \"" + std::string(SinkName) + "\"";
+        return nullptr;
+    }
     // sync keeps files and generated sources at their own frame rate.
     g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "drop", TRUE, "enable-last-sample", FALSE,
                  nullptr);
     GstAppSinkCallbacks callbacks = {};
     callbacks.new_sample = &CapturePipeline::onNewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_object_unref(sink);
-    return true;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new SinkLink{this, generation},
+                               freeLink);
+    return pipeline;
 }
 
-bool CapturePipeline::start(std::chrono::milliseconds timeout)
+bool CapturePipeline::play(ElementPtr pipeline)
 {
+    BusPtr bus(gst_element_get_bus(pipeline.get()));
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping)
+            return false;
+        m_bus = std::move(bus);
+    }
+    m_pipeline = std::move(pipeline);
+    m_missing.clear();
+    return gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+}
+
+bool CapturePipeline::start(std::string &reason)
+{
+    unsigned generation;
     {
         // The streaming threads may be pooled ones that GStreamer hands work
         // to with locks of its own; they read this object's set-up under
         // m_mutex, so publish it through m_mutex as well.
-        std::lock_guard<std::mutex> publish(m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        generation = ++m_generation;
     }
-    m_bus = gst_element_get_bus(m_pipeline);
-    m_busWatcher = std::thread(&CapturePipeline::watchBus, this);
-    if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+    ElementPtr pipeline = build(generation, reason);
+    if (!pipeline)
         return false;
+    const bool playing = play(std::move(pipeline));
+    m_watcher = std::thread(&CapturePipeline::watch, this);
+
+    // A pipeline that refused to play has posted its reason on the bus.
+    const auto wait =
+        playing ? m_timing.start : std::min(m_timing.start, std::chrono::milliseconds(1000));
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_startedOrFailed.wait_for(lock, timeout, [this] { return m_frames > 0 || m_failed; });
-    return m_frames > 0 && !m_failed;
+    m_changed.wait_for(lock, wait, [this] { return m_frames > 0 || m_failed; });
+    if (m_frames > 0 && !m_failed) {
+        m_running = true;
+        return true;
+    }
+    if (!m_reason.empty())
+        reason = m_reason;
+    else if (!playing)
+        reason = "the pipeline refused to play";
+    else
+        reason = "no picture within " + seconds(m_timing.start);
+    return false;
 }
 
 void CapturePipeline::requestFrame()
@@ -151,100 +331,211 @@ void CapturePipeline::requestFrame()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_done.store(false, std::memory_order_relaxed);
     m_requested = true;
-    if (m_newest) {
-        GstSample *sample = m_newest;
-        m_newest = nullptr;
-        takeSample(sample);
-    }
+    if (m_newest)
+        takeSample(std::move(m_newest));
 }
 
-GstFlowReturn CapturePipeline::onNewSample(GstAppSink *sink, gpointer self)
+GstFlowReturn CapturePipeline::onNewSample(GstAppSink *sink, gpointer data)
 {
-    GstSample *sample = gst_app_sink_pull_sample(sink);
+    SamplePtr sample(gst_app_sink_pull_sample(sink));
     if (!sample)
         return GST_FLOW_OK;
-    auto *pipeline = static_cast<CapturePipeline *>(self);
-    std::lock_guard<std::mutex> lock(pipeline->m_mutex);
-    ++pipeline->m_framesSinceRewind;
-    if (pipeline->m_frames++ == 0)
-        pipeline->m_startedOrFailed.notify_all();
-    pipeline->takeSample(sample);
+    const auto *link = static_cast<const SinkLink *>(data);
+    auto *self = static_cast<CapturePipeline *>(link->pipeline);
+    bool back = false;
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        if (link->generation != self->m_generation)
+            return GST_FLOW_OK;
+        ++self->m_framesSinceRewind;
+        if (self->m_frames++ == 0)
+            self->m_changed.notify_all();
+        back = self->m_outage;
+        self->m_outage = false;
+        self->takeSample(std::move(sample));
+    }
+    if (back)
+        reportLine("camera \"" + self->m_source.name + "\" is running again");
     return GST_FLOW_OK;
 }
 
-// Called with m_mutex held; takes over the reference to sample.
-void CapturePipeline::takeSample(GstSample *sample)
+// Called with m_mutex held.
+void CapturePipeline::takeSample(SamplePtr sample)
 {
-    if (m_requested && copyToBuffer(sample)) {
+    if (m_requested && copyToBuffer(sample.get())) {
         m_requested = false;
         m_done.store(true, std::memory_order_release);
-        gst_sample_unref(sample);
         return;
     }
-    if (m_newest)
-        gst_sample_unref(m_newest);
-    m_newest = sample;
+    m_newest = std::move(sample);
 }
 
 bool CapturePipeline::copyToBuffer(GstSample *sample)
 {
     GstCaps *caps = gst_sample_get_caps(sample);
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    GstVideoInfo info;
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
+    GstVideoInfo from;
+    if (!caps || !buffer || !gst_video_info_from_caps(&from, caps))
         return false;
-    if (GST_VIDEO_INFO_WIDTH(&info) != m_width || GST_VIDEO_INFO_HEIGHT(&info) != m_height)
+    if (!m_converter || !gst_video_info_is_equal(&from, &m_convertFrom)) {
+        GstVideoInfo to;
+        gst_video_info_set_format(&to, nativeArgbVideoFormat(), guint(m_width), guint(m_height));
+        // The converter changes pixels only, not timing or field order.
+        GST_VIDEO_INFO_FPS_N(&to) = GST_VIDEO_INFO_FPS_N(&from);
+        GST_VIDEO_INFO_FPS_D(&to) = GST_VIDEO_INFO_FPS_D(&from);
+        GST_VIDEO_INFO_INTERLACE_MODE(&to) = GST_VIDEO_INFO_INTERLACE_MODE(&from);
+        m_converter.reset(gst_video_converter_new(&from, &to, nullptr));
+        m_convertFrom = from;
+        m_convertTo = to;
+        if (!m_converter)
+            return false;
+    }
+    GstVideoFrame in;
+    GstVideoFrame out;
+    if (!gst_video_frame_map(&in, &m_convertFrom, buffer, GST_MAP_READ))
         return false;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
-        return false;
-    // Rows may be padded in the source; the caller's rows are back to back.
-    const auto *source = static_cast<const guint8 *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    const std::size_t rowBytes = std::size_t(m_width) * sizeof(unsigned int);
-    for (int y = 0; y < m_height; ++y)
-        std::memcpy(m_buffer + std::size_t(y) * m_width, source + std::ptrdiff_t(y) * stride,
-                    rowBytes);
-    gst_video_frame_unmap(&frame);
-    return true;
+    const bool mapped = gst_video_frame_map(&out, &m_convertTo, m_target.get(), GST_MAP_WRITE);
+    if (mapped) {
+        // Straight from the source's frame into the caller's rows, which lie
+        // back to back just as the target's layout says.
+        gst_video_converter_frame(m_converter.get(), &in, &out);
+        gst_video_frame_unmap(&out);
+    }
+    gst_video_frame_unmap(&in);
+    return mapped;
 }
 
-void CapturePipeline::fail()
+// Runs for the life of the object: plays files again at their end, and
+// while running rebuilds a pipeline that failed.
+void CapturePipeline::watch()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_failed = true;
-    m_startedOrFailed.notify_all();
-}
-
-// Runs on its own thread for the life of the pipeline: restarts files at
-// their end and notes errors, after which no more frames come.
-void CapturePipeline::watchBus()
-{
-    const auto types =
-        GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_APPLICATION);
+    const auto types = GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
+                                      GST_MESSAGE_APPLICATION | GST_MESSAGE_ELEMENT);
     for (;;) {
-        GstMessage *message = gst_bus_timed_pop_filtered(m_bus, GST_CLOCK_TIME_NONE, types);
-        if (!message)
-            continue;
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_APPLICATION &&
-            gst_message_has_name(message, StopMessage)) {
-            gst_message_unref(message);
-            return;
-        }
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-            fail();
-        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
-            unsigned long played;
+        if (m_pipeline) {
+            // A rebuilt pipeline gets as long as a new one to give a frame;
+            // one that hangs without a word is built again as well.
+            bool outage;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                played = m_framesSinceRewind;
-                m_framesSinceRewind = 0;
+                outage = m_outage;
             }
-            // A source that ends without a single frame would only spin.
-            const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT);
-            if (played == 0 || !gst_element_seek_simple(m_pipeline, GST_FORMAT_TIME, flags, 0))
-                fail();
+            GstClockTime wait = GST_CLOCK_TIME_NONE;
+            const auto deadline = m_rebuiltAt + m_timing.start;
+            if (outage) {
+                const auto left = std::max(deadline - std::chrono::steady_clock::now(),
+                                           std::chrono::steady_clock::duration::zero());
+                wait = GstClockTime(std::chrono::nanoseconds(left).count());
+            }
+            g_autoptr(GstMessage) message = gst_bus_timed_pop_filtered(m_bus.get(), wait, types);
+            if (!message) {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                if (m_outage && std::chrono::steady_clock::now() >= deadline) {
+                    lock.unlock();
+                    failed("no picture within " + seconds(m_timing.start));
+                }
+                continue;
+            }
+            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_APPLICATION &&
+                gst_message_has_name(message, StopMessage))
+                return;
+            handle(message);
+            continue;
         }
-        gst_message_unref(message);
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait_until(lock, m_retryAt, [this] { return m_stopping; });
+            if (m_stopping)
+                return;
+        }
+        rebuild();
+    }
+}
+
+void CapturePipeline::handle(GstMessage *message)
+{
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ELEMENT:
+        if (gst_is_missing_plugin_message(message))
+            m_missing = describeMissing(message);
+        break;
+    case GST_MESSAGE_ERROR: {
+        g_autoptr(GError) error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        std::string reason = error ? error->message : "unknown error";
+        if (!m_missing.empty())
+            reason += " (" + m_missing + ")";
+        failed(reason);
+        break;
+    }
+    case GST_MESSAGE_EOS: {
+        unsigned long played;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            played = m_framesSinceRewind;
+            m_framesSinceRewind = 0;
+        }
+        // A source that ends without a single frame would only spin.
+        const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT);
+        if (!m_source.loops())
+            failed("the stream ended");
+        else if (played == 0)
+            failed("the file ended without a picture");
+        else if (!gst_element_seek_simple(m_pipeline.get(), GST_FORMAT_TIME, flags, 0))
+            failed("the file could not be played again from the start");
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void CapturePipeline::failed(const std::string &reason)
+{
+    bool report;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_running) {
+            // Still starting: the opening thread gives up and reports.
+            if (!m_failed)
+                m_reason = reason;
+            m_failed = true;
+            m_changed.notify_all();
+            return;
+        }
+        // A rebuilt pipeline that fails again is not reported again.
+        report = !m_outage;
+        m_outage = true;
+        ++m_generation;
+        // A frame from before the failure is not handed out after it.
+        m_newest.reset();
+        m_bus.reset();
+        m_retryAt = std::chrono::steady_clock::now() + m_timing.retry;
+    }
+    if (report)
+        reportLine("camera \"" + m_source.name + "\" stopped, trying again every " +
+                   seconds(m_timing.retry) + ": " + reason);
+    gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
+    m_pipeline.reset();
+}
+
+void CapturePipeline::rebuild()
+{
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        generation = ++m_generation;
+        m_retryAt = std::chrono::steady_clock::now() + m_timing.retry;
+    }
+    m_rebuiltAt = std::chrono::steady_clock::now();
+    std::string reason;
+    ElementPtr pipeline = build(generation, reason);
+    if (pipeline && !play(std::move(pipeline))) {
+        // Refused at once, or the library is closing the device.
+        if (m_pipeline)
+            gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bus.reset();
+        m_pipeline.reset();
     }
 }

@@ -3,28 +3,40 @@
 
 #include "capturesources.h"
 #include "escapi.h"
+#include "gstptr.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
-// A running pipeline that converts one source to frames of a fixed size and
-// hands them to the caller's buffer on request. Frames arrive on GStreamer's
-// streaming thread; requests come from the caller's thread.
+// Converts one source to frames of a fixed size and hands them to the
+// caller's buffer on request. Once running, a source that fails or ends is
+// built again every retry interval until frames come again; each failure
+// and each return is reported on stderr.
+//
+// Threads: open and the destructor run on the caller's thread, requestFrame
+// and frameDone on the program's; frames arrive on GStreamer's streaming
+// threads; a watcher thread of its own handles bus messages and rebuilds.
 class CapturePipeline
 {
 public:
-    // Starts the source and waits until its first frame has arrived; null when
-    // the source can't be built or gives no frame within startTimeout.
+    struct Timing {
+        std::chrono::milliseconds start{4000};
+        std::chrono::milliseconds retry{2000};
+    };
+
+    // Starts the source and waits until its first frame has arrived; null
+    // (after reporting why) when it gives none within timing.start.
     static std::unique_ptr<CapturePipeline> open(const CaptureSource &source,
-                                                 const SimpleCapParams &params,
-                                                 std::chrono::milliseconds startTimeout);
+                                                 const SimpleCapParams &params, Timing timing);
     ~CapturePipeline();
 
     CapturePipeline(const CapturePipeline &) = delete;
@@ -37,30 +49,50 @@ public:
     bool frameDone() const { return m_done.load(std::memory_order_acquire); }
 
 private:
-    explicit CapturePipeline(const SimpleCapParams &params);
+    CapturePipeline(const CaptureSource &source, const SimpleCapParams &params, Timing timing);
 
-    bool build(const CaptureSource &source);
-    bool start(std::chrono::milliseconds timeout);
-    static GstFlowReturn onNewSample(GstAppSink *sink, gpointer self);
-    void takeSample(GstSample *sample);
+    ElementPtr build(unsigned generation, std::string &reason);
+    bool start(std::string &reason);
+    bool play(ElementPtr pipeline);
+    static GstFlowReturn onNewSample(GstAppSink *sink, gpointer link);
+    void takeSample(SamplePtr sample);
     bool copyToBuffer(GstSample *sample);
-    void watchBus();
-    void fail();
+    void watch();
+    void handle(GstMessage *message);
+    void failed(const std::string &reason);
+    void rebuild();
 
+    CaptureSource m_source;
     unsigned int *const m_buffer;
     const int m_width;
     const int m_height;
+    const Timing m_timing;
 
-    GstElement *m_pipeline = nullptr;
-    GstBus *m_bus = nullptr;
-    std::thread m_busWatcher;
+    // Written only by the opening thread before the watcher starts, then by
+    // the watcher; m_bus is also read by the destructor under m_mutex.
+    ElementPtr m_pipeline;
+    BusPtr m_bus;
+    std::thread m_watcher;
+    std::string m_missing; // what the last missing-plugin message asked for
+    std::chrono::steady_clock::time_point m_retryAt;
+    std::chrono::steady_clock::time_point m_rebuiltAt;
 
     // Guarded by m_mutex: the caller's buffer while a request is open, and:
     std::mutex m_mutex;
-    std::condition_variable m_startedOrFailed;
-    GstSample *m_newest = nullptr; // arrived and not delivered yet
+    std::condition_variable m_changed;
+    SamplePtr m_newest;        // arrived and not delivered yet
+    unsigned m_generation = 0; // of the pipeline whose frames count
     bool m_requested = false;
+    bool m_running = false; // started; from now on failures are rebuilt
+    bool m_stopping = false;
     bool m_failed = false;
+    bool m_outage = false; // failed while running and not back yet
+    std::string m_reason;
+    // Turns a frame of the source's format into the caller's.
+    ConverterPtr m_converter;
+    GstVideoInfo m_convertFrom;
+    GstVideoInfo m_convertTo;
+    BufferPtr m_target; // the caller's buffer
     unsigned long m_framesSinceRewind = 0;
     unsigned long m_frames = 0;
 

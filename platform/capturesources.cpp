@@ -1,110 +1,166 @@
 #include "capturesources.h"
 
+#include "cameraentries.h"
+#include "capturereport.h"
+#include "gstptr.h"
+
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace
 {
 
-std::string trimmed(const std::string &text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
 std::string deviceProperty(GstDevice *device, const char *key)
 {
-    std::string value;
-    if (GstStructure *props = gst_device_get_properties(device)) {
-        if (const gchar *text = gst_structure_get_string(props, key))
-            value = text;
-        gst_structure_free(props);
-    }
-    return value;
+    g_autoptr(GstStructure) props = gst_device_get_properties(device);
+    const gchar *text = props ? gst_structure_get_string(props, key) : nullptr;
+    return text ? text : "";
 }
 
-std::string devicePath(GstDevice *device)
+std::string firstProperty(GstDevice *device, std::initializer_list<const char *> keys)
 {
-    std::string path = deviceProperty(device, "api.v4l2.path");
-    return path.empty() ? deviceProperty(device, "device.path") : path;
+    for (const char *key : keys) {
+        std::string value = deviceProperty(device, key);
+        if (!value.empty())
+            return value;
+    }
+    return {};
 }
 
-std::vector<CaptureSource> listCameras()
+bool startsWithNoCase(const std::string &text, const char *prefix)
 {
-    struct Camera {
-        std::string path;
-        CaptureSource source;
-    };
-    std::vector<Camera> cameras;
+    for (std::size_t i = 0; prefix[i]; ++i)
+        if (i >= text.size() || g_ascii_tolower(text[i]) != prefix[i])
+            return false;
+    return true;
+}
 
-    GstDeviceMonitor *monitor = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
-    GList *devices = gst_device_monitor_get_devices(monitor);
-    for (GList *item = devices; item; item = item->next) {
-        auto *device = GST_DEVICE(item->data);
-        Camera camera;
-        camera.path = devicePath(device);
-        camera.source.kind = CaptureSource::Kind::Device;
-        gchar *name = gst_device_get_display_name(device);
-        camera.source.name = name ? name : "";
-        g_free(name);
-        camera.source.device.reset(GST_DEVICE(gst_object_ref(device)), gst_object_unref);
-        cameras.push_back(std::move(camera));
-    }
-    g_list_free_full(devices, gst_object_unref);
-    gst_object_unref(monitor);
-
-    std::stable_sort(cameras.begin(), cameras.end(),
-                     [](const Camera &a, const Camera &b) { return a.path < b.path; });
-    // Several device providers may report the same camera; keep the first.
-    std::vector<CaptureSource> sources;
-    std::string previousPath;
-    for (Camera &camera : cameras) {
-        if (!camera.path.empty() && camera.path == previousPath)
-            continue;
-        previousPath = camera.path;
-        sources.push_back(std::move(camera.source));
-    }
-    return sources;
+void addEntries(std::vector<CaptureSource> &sources, const std::string &text, char separator,
+                const std::string &where, const char *unit)
+{
+    const CameraEntries parsed = parseCameraEntries(text, separator);
+    for (const BadCameraEntry &bad : parsed.bad)
+        reportLineOnce(where + " " + unit + " " + std::to_string(bad.number) + " skipped, " +
+                       bad.problem + ": " + bad.text);
+    for (const CameraEntry &entry : parsed.entries)
+        sources.push_back(userSource(entry.name, entry.description));
 }
 
 } // namespace
 
-std::vector<CaptureSource> parseVirtualSources(const std::string &text)
+bool CaptureSource::sameAs(const CaptureSource &other) const
 {
-    std::vector<CaptureSource> sources;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(';', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string entry = text.substr(start, end - start);
-        start = end + 1;
+    if (kind != other.kind || name != other.name)
+        return false;
+    if (kind == Kind::Device)
+        return busPath.empty() && other.busPath.empty() ? description == other.description
+                                                        : busPath == other.busPath;
+    return description == other.description;
+}
 
-        const std::size_t equals = entry.find('=');
-        if (equals == std::string::npos)
-            continue;
-        CaptureSource source;
-        source.name = trimmed(entry.substr(0, equals));
-        source.description = trimmed(entry.substr(equals + 1));
-        if (source.name.empty() || source.description.empty())
-            continue;
-        if (source.description == "demo")
-            source.kind = CaptureSource::Kind::Demo;
-        sources.push_back(std::move(source));
+bool CaptureSource::loops() const
+{
+    return kind == Kind::Description ||
+           (kind == Kind::Uri && startsWithNoCase(description, "file:"));
+}
+
+CaptureSource userSource(const std::string &name, const std::string &description)
+{
+    CaptureSource source;
+    source.name = name;
+    source.description = description;
+    if (description == "demo")
+        source.kind = CaptureSource::Kind::Demo;
+    else if (startsWithNoCase(description, "rtsp://") ||
+             startsWithNoCase(description, "rtsps://") ||
+             startsWithNoCase(description, "http://") ||
+             startsWithNoCase(description, "https://") || startsWithNoCase(description, "file://"))
+        source.kind = CaptureSource::Kind::Uri;
+    return source;
+}
+
+std::string camerasFilePath()
+{
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config && config[0] == '/') {
+        base = config;
+    } else {
+        const char *home = std::getenv("HOME");
+        base = std::string(home ? home : "") + "/.config";
     }
-    return sources;
+    return base + "/orvella/cameras";
+}
+
+std::vector<CaptureSource> listCameras()
+{
+    std::vector<CaptureSource> cameras;
+    g_autoptr(GstDeviceMonitor) monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+    g_autolist(GstDevice) devices = gst_device_monitor_get_devices(monitor);
+    for (GList *item = devices; item; item = item->next) {
+        auto *device = GST_DEVICE(item->data);
+        CaptureSource camera;
+        camera.kind = CaptureSource::Kind::Device;
+        g_autofree gchar *name = gst_device_get_display_name(device);
+        camera.name = name ? name : "";
+        camera.description = firstProperty(device, {"api.v4l2.path", "device.path"});
+        camera.busPath = firstProperty(device, {"device.bus_path", "v4l2.device.bus_info",
+                                                "api.v4l2.cap.bus_info", "device.bus-path"});
+        camera.device = shareDevice(device);
+        cameras.push_back(std::move(camera));
+    }
+
+    std::stable_sort(cameras.begin(), cameras.end(),
+                     [](const CaptureSource &a, const CaptureSource &b) {
+                         return a.description < b.description;
+                     });
+    // Several device providers may report the same camera; keep the first.
+    std::vector<CaptureSource> unique;
+    for (CaptureSource &camera : cameras) {
+        if (!unique.empty() && !camera.description.empty() &&
+            camera.description == unique.back().description)
+            continue;
+        unique.push_back(std::move(camera));
+    }
+    return unique;
+}
+
+std::shared_ptr<GstDevice> findCamera(const CaptureSource &source)
+{
+    for (const CaptureSource &camera : listCameras())
+        if (camera.sameAs(source))
+            return camera.device;
+    return nullptr;
 }
 
 std::vector<CaptureSource> listCaptureSources()
 {
     std::vector<CaptureSource> sources = listCameras();
-    if (const char *text = std::getenv(CaptureSourcesVariable)) {
-        std::vector<CaptureSource> extra = parseVirtualSources(text);
-        std::move(extra.begin(), extra.end(), std::back_inserter(sources));
+    const std::string path = camerasFilePath();
+    std::ifstream file(path);
+    if (file) {
+        std::ostringstream text;
+        text << file.rdbuf();
+        addEntries(sources, text.str(), '\n', path, "line");
     }
+    if (const char *text = std::getenv(CaptureSourcesVariable))
+        addEntries(sources, text, ';', CaptureSourcesVariable, "entry");
     return sources;
+}
+
+void mergeSources(std::vector<CaptureSource> &list, std::vector<CaptureSource> found)
+{
+    for (CaptureSource &source : found) {
+        const auto known = std::find_if(list.begin(), list.end(),
+                                        [&](const CaptureSource &s) { return s.sameAs(source); });
+        if (known == list.end()) {
+            list.push_back(std::move(source));
+        } else if (source.kind == CaptureSource::Kind::Device) {
+            known->device = source.device;
+            known->description = source.description;
+        }
+    }
 }

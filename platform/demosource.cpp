@@ -49,14 +49,13 @@ GstElement *makeDemoSource()
     GstElement *element = gst_element_factory_make("appsrc", nullptr);
     if (!element)
         return nullptr;
-    GstCaps *caps = gst_caps_new_simple(
+    g_autoptr(GstCaps) caps = gst_caps_new_simple(
         "video/x-raw", "format", G_TYPE_STRING, nativeArgbFormat(), "width", G_TYPE_INT,
         DemoScene::Width, "height", G_TYPE_INT, DemoScene::Height, "framerate", GST_TYPE_FRACTION,
         DemoScene::FramesPerSecond, 1, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
     // A small queue keeps drawing just ahead of playback instead of racing it.
     g_object_set(element, "caps", caps, "format", GST_FORMAT_TIME, "is-live", FALSE, "max-bytes",
                  guint64(1), nullptr);
-    gst_caps_unref(caps);
 
     auto *feed = new DemoFeed;
     {

@@ -1,5 +1,7 @@
-// The capture library's entry points. Every call comes from the program's GUI
-// thread; frames arrive on the pipelines' own threads (see CapturePipeline).
+// The capture library's entry points. initCapture may run on a worker thread
+// while the other entry points run on the program's GUI thread, so the
+// shared state below is kept under one lock that no slow call holds; frames
+// arrive on the pipelines' own threads (see CapturePipeline).
 #include "escapi.h"
 
 #include "capturepipeline.h"
@@ -20,13 +22,16 @@ namespace
 
 constexpr int Version = 0x200;
 constexpr int MaxSide = 16384;
-// Leaves time for tearing a stuck pipeline down within five seconds.
-constexpr std::chrono::milliseconds StartTimeout(4000);
 
 struct Library {
-    bool listed = false;
+    std::mutex mutex;
+    // Only ever appended to, so an index names the same source for the
+    // life of the process.
     std::vector<CaptureSource> sources;
-    std::map<int, std::unique_ptr<CapturePipeline>> open;
+    bool listed = false;
+    // Shared so a call that found a pipeline can finish with it while
+    // another thread closes the device.
+    std::map<int, std::shared_ptr<CapturePipeline>> open;
 };
 
 // Never destroyed: pipelines are stopped by closeAll at exit instead, before
@@ -39,7 +44,11 @@ Library &library()
 
 void closeAll()
 {
-    library().open.clear();
+    std::map<int, std::shared_ptr<CapturePipeline>> open;
+    {
+        std::lock_guard<std::mutex> lock(library().mutex);
+        open.swap(library().open);
+    }
 }
 
 void ensureInitialised()
@@ -51,24 +60,43 @@ void ensureInitialised()
     });
 }
 
-const CaptureSource *sourceAt(int deviceno)
+// Lists the sources attached or configured now into the library's list.
+// The slow part, probing the devices, runs without the lock.
+void refreshSources()
+{
+    std::vector<CaptureSource> found = listCaptureSources();
+    Library &lib = library();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    mergeSources(lib.sources, std::move(found));
+    lib.listed = true;
+}
+
+bool sourceAt(int deviceno, CaptureSource &source)
 {
     ensureInitialised();
     Library &lib = library();
-    if (!lib.listed) {
-        lib.sources = listCaptureSources();
-        lib.listed = true;
+    bool listed;
+    {
+        std::lock_guard<std::mutex> lock(lib.mutex);
+        listed = lib.listed;
     }
-    if (deviceno < 0 || std::size_t(deviceno) >= lib.sources.size())
-        return nullptr;
-    return &lib.sources[std::size_t(deviceno)];
+    if (!listed)
+        refreshSources();
+    {
+        std::lock_guard<std::mutex> lock(lib.mutex);
+        if (deviceno < 0 || std::size_t(deviceno) >= lib.sources.size())
+            return false;
+        source = lib.sources[std::size_t(deviceno)];
+    }
+    return true;
 }
 
-CapturePipeline *openPipeline(int deviceno)
+std::shared_ptr<CapturePipeline> openPipeline(int deviceno)
 {
-    auto &open = library().open;
-    const auto it = open.find(deviceno);
-    return it == open.end() ? nullptr : it->second.get();
+    Library &lib = library();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    const auto it = lib.open.find(deviceno);
+    return it == lib.open.end() ? nullptr : it->second;
 }
 
 } // namespace
@@ -85,52 +113,69 @@ void initCOM(void)
     ensureInitialised();
 }
 
-// Lists the sources afresh, so the environment is read again on every count.
+// Looks for new sources on every count (devices plugged in, entries added to
+// the cameras file or the environment); they are appended after the known
+// ones, which keep their indexes even when gone.
 int countCaptureDevices(void)
 {
     ensureInitialised();
+    refreshSources();
     Library &lib = library();
-    lib.sources = listCaptureSources();
-    lib.listed = true;
+    std::lock_guard<std::mutex> lock(lib.mutex);
     return int(lib.sources.size());
 }
 
 void getCaptureDeviceName(int deviceno, char *namebuffer, int bufferlength)
 {
-    const CaptureSource *source = sourceAt(deviceno);
-    copyDeviceName(source ? source->name : std::string(), namebuffer, bufferlength);
+    CaptureSource source;
+    copyDeviceName(sourceAt(deviceno, source) ? source.name : std::string(), namebuffer,
+                   bufferlength);
 }
 
 int initCapture(int deviceno, struct SimpleCapParams *aParams)
 {
     deinitCapture(deviceno);
-    const CaptureSource *source = sourceAt(deviceno);
-    if (!source || !aParams || !aParams->buffer || aParams->width <= 0 || aParams->height <= 0 ||
-        aParams->width > MaxSide || aParams->height > MaxSide)
+    CaptureSource source;
+    if (!sourceAt(deviceno, source) || !aParams || !aParams->buffer || aParams->width <= 0 ||
+        aParams->height <= 0 || aParams->width > MaxSide || aParams->height > MaxSide)
         return 0;
-    std::unique_ptr<CapturePipeline> pipeline =
-        CapturePipeline::open(*source, *aParams, StartTimeout);
+    // Bounded: leaves time for tearing a stuck pipeline down within five
+    // seconds.
+    std::shared_ptr<CapturePipeline> pipeline =
+        CapturePipeline::open(source, *aParams, CapturePipeline::Timing());
     if (!pipeline)
         return 0;
-    library().open[deviceno] = std::move(pipeline);
+    Library &lib = library();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    lib.open[deviceno] = std::move(pipeline);
     return 1;
 }
 
 void deinitCapture(int deviceno)
 {
     ensureInitialised();
-    library().open.erase(deviceno);
+    std::shared_ptr<CapturePipeline> closing;
+    {
+        Library &lib = library();
+        std::lock_guard<std::mutex> lock(lib.mutex);
+        const auto it = lib.open.find(deviceno);
+        if (it == lib.open.end())
+            return;
+        closing = std::move(it->second);
+        lib.open.erase(it);
+    }
+    // Torn down here, outside the lock.
 }
 
 void doCapture(int deviceno)
 {
-    if (CapturePipeline *pipeline = openPipeline(deviceno))
+    if (std::shared_ptr<CapturePipeline> pipeline = openPipeline(deviceno))
         pipeline->requestFrame();
 }
 
 int isCaptureDone(int deviceno)
 {
-    CapturePipeline *pipeline = openPipeline(deviceno);
+    const std::shared_ptr<CapturePipeline> pipeline = openPipeline(deviceno);
     return pipeline && pipeline->frameDone() ? 1 : 0;
 }
 

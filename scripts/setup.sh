@@ -10,6 +10,7 @@ ORVELLA_PACKAGES=(
     qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    gstreamer1.0-libav gstreamer1.0-plugins-bad
     libbenchmark-dev
     fonts-dejavu-extra
 )
@@ -18,6 +19,12 @@ ORVELLA_PACKAGES=(
 # (scripts/test and scripts/package).
 ORVELLA_PACKAGING_PACKAGES=(
     desktop-file-utils appstream groff-base dpkg-dev fakeroot file
+)
+
+# Only the tests need these: an H.264 encoder for the clips and the RTSP
+# camera they make, and GStreamer's RTSP server library.
+ORVELLA_TEST_PACKAGES=(
+    gstreamer1.0-plugins-ugly libgstrtspserver-1.0-dev
 )
 
 orvella_install_packages() {

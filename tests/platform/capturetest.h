@@ -5,26 +5,31 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryFile>
 #include <QThread>
 
+#include <gst/gst.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-// Sets the extra sources and lists the devices again; returns the index of
-// the first extra source (attached cameras come before them).
+// Sets the extra sources and counts the devices again; returns the index of
+// the source named like the first entry. The library only ever appends to
+// its list, so that is the newest source of that name.
 inline int useCaptureSources(const QByteArray &sources)
 {
     qputenv("ORVELLA_CAPTURE_SOURCES", sources);
-    static const int cameras = [] {
-        const QByteArray saved = qgetenv("ORVELLA_CAPTURE_SOURCES");
-        qunsetenv("ORVELLA_CAPTURE_SOURCES");
-        initCOM();
-        const int count = countCaptureDevices();
-        qputenv("ORVELLA_CAPTURE_SOURCES", saved);
-        return count;
-    }();
-    countCaptureDevices();
-    return cameras;
+    const QByteArray name = sources.left(sources.indexOf('=')).trimmed();
+    for (int i = countCaptureDevices() - 1; i >= 0; --i) {
+        char text[512];
+        getCaptureDeviceName(i, text, sizeof text);
+        if (name == text)
+            return i;
+    }
+    return -1;
 }
 
 // Asks for a frame and waits for it at most timeoutMs; true once it is done.
@@ -77,6 +82,57 @@ inline double darkeningLevel(const unsigned int *previous, const unsigned int *c
                 sum += d / 255.0 / 3;
         }
     return 1000 * sum / count;
+}
+
+// Sends what is written to stderr into a file while it lives.
+class StderrCapture
+{
+public:
+    StderrCapture()
+    {
+        m_file.open();
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        ::dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture()
+    {
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        // Shown in the test's output, as it would have been.
+        const QByteArray seen = text();
+        std::fwrite(seen.constData(), 1, std::size_t(seen.size()), stderr);
+    }
+    QByteArray text()
+    {
+        QFile file(m_file.fileName());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+// Runs a GStreamer pipeline that ends by itself, such as one writing a test
+// clip; true when it reached its end without an error.
+inline bool runToEnd(const QByteArray &launch)
+{
+    GstElement *pipeline = gst_parse_launch(launch.constData(), nullptr);
+    if (!pipeline)
+        return false;
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *end = gst_bus_timed_pop_filtered(
+        bus, 30 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool done = end && GST_MESSAGE_TYPE(end) == GST_MESSAGE_EOS;
+    if (end)
+        gst_message_unref(end);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return done;
 }
 
 #endif

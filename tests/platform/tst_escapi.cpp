@@ -9,7 +9,9 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 class tst_Escapi : public QObject
@@ -32,18 +34,23 @@ private slots:
     void refusesSourcesThatDoNotStart();
     void refusesBadRequests();
     void closingIsHarmless();
+    void initOnWorkerThread();
     void loopsVideoFileAtItsOwnRate();
-    void stoppedSourceLeavesFrameUndone();
+    void failedSourceIsRebuilt();
     void demoCameraMovesAndRests();
     void exitWithPipelinesRunning_data();
     void exitWithPipelinesRunning();
 
 private:
+    QTemporaryDir m_config;
     int m_opened = -1;
 };
 
 void tst_Escapi::initTestCase()
 {
+    // No cameras file but the test's own.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
     QCOMPARE(ESCAPIDLLVersion(), ESCAPI_REQUIRED_VERSION);
     initCOM();
     initCOM();
@@ -79,8 +86,11 @@ void tst_Escapi::listsExtraSourcesInOrder()
     QFETCH(QByteArray, sources);
     QFETCH(QStringList, names);
 
-    const int first = useCaptureSources(sources);
-    QCOMPARE(countCaptureDevices(), first + names.size());
+    // Every row names sources not seen before, so they come last.
+    qputenv("ORVELLA_CAPTURE_SOURCES", sources);
+    const int before = countCaptureDevices();
+    const int first = before - names.size();
+    QCOMPARE(countCaptureDevices(), before);
     for (int i = 0; i < names.size(); ++i) {
         char name[512];
         getCaptureDeviceName(first + i, name, sizeof name);
@@ -110,7 +120,9 @@ void tst_Escapi::namesFitTheBuffer()
     QFETCH(int, length);
     QFETCH(QByteArray, expected);
 
-    const int device = useCaptureSources(name + "=videotestsrc");
+    // The row's source is the newest one, or the same as the last row's.
+    qputenv("ORVELLA_CAPTURE_SOURCES", name + "=videotestsrc");
+    const int device = countCaptureDevices() - 1;
     QByteArray buffer(1024, '#');
     getCaptureDeviceName(device, buffer.data(), length);
     QCOMPARE(QByteArray(buffer.constData()), expected);
@@ -197,20 +209,31 @@ void tst_Escapi::scalesToRequestedSize()
 void tst_Escapi::refusesSourcesThatDoNotStart_data()
 {
     QTest::addColumn<QByteArray>("description");
+    QTest::addColumn<QByteArray>("reason");
 
-    QTest::newRow("unknown element") << QByteArray("nosuchelement ! videoconvert");
-    QTest::newRow("syntax error") << QByteArray("videotestsrc ! ! videoconvert");
-    QTest::newRow("bad property value") << QByteArray("videotestsrc pattern=nosuchpattern");
-    QTest::newRow("not video") << QByteArray("audiotestsrc");
-    QTest::newRow("never delivers") << QByteArray("appsrc");
+    QTest::newRow("unknown element")
+        << QByteArray("nosuchelement ! videoconvert") << QByteArray("no element \"nosuchelement\"");
+    QTest::newRow("element of a package not installed")
+        << QByteArray("videotestsrc ! avdec_orvella")
+        << QByteArray("no element \"avdec_orvella\"; the Debian package gstreamer1.0-libav "
+                      "provides it");
+    QTest::newRow("syntax error") << QByteArray("videotestsrc ! ! videoconvert")
+                                  << QByteArray("syntax error");
+    QTest::newRow("bad property value") << QByteArray("videotestsrc pattern=nosuchpattern")
+                                        << QByteArray("could not set property \"pattern\"");
+    QTest::newRow("not video") << QByteArray("audiotestsrc") << QByteArray("could not link");
+    QTest::newRow("never delivers") << QByteArray("appsrc") << QByteArray("no picture within 4 s");
     QTest::newRow("missing file") << QByteArray(
-        "filesrc location=/nonexistent/clip.avi ! decodebin");
+                                         "filesrc location=/nonexistent/clip.avi ! decodebin")
+                                  << QByteArray("Resource not found.");
 }
 
 void tst_Escapi::refusesSourcesThatDoNotStart()
 {
     QFETCH(QByteArray, description);
+    QFETCH(QByteArray, reason);
 
+    StderrCapture errors;
     const int device = useCaptureSources("Broken=" + description);
     GuardedFrame frame(480, 320);
     QElapsedTimer timer;
@@ -221,6 +244,8 @@ void tst_Escapi::refusesSourcesThatDoNotStart()
     QCOMPARE(isCaptureDone(device), 0);
     QVERIFY(std::all_of(frame.words.begin(), frame.words.end(),
                         [](unsigned int w) { return w == GuardedFrame::Guard; }));
+    QVERIFY2(errors.text().contains("orvella: camera \"Broken\" did not start: " + reason),
+             errors.text().constData());
 }
 
 void tst_Escapi::refusesBadRequests()
@@ -260,6 +285,44 @@ void tst_Escapi::closingIsHarmless()
     QVERIFY(initCapture(device, &frame.params));
     m_opened = device;
     QVERIFY(captureFrame(device));
+}
+
+void tst_Escapi::initOnWorkerThread()
+{
+    // The program opens a camera on a worker thread while its GUI thread
+    // goes on with another: neither waits for the other.
+    qputenv("ORVELLA_CAPTURE_SOURCES", "Running=videotestsrc;Stuck=appsrc");
+    const int stuck = countCaptureDevices() - 1;
+    const int running = stuck - 1;
+    GuardedFrame frame(480, 320);
+    QVERIFY(initCapture(running, &frame.params));
+    m_opened = running;
+
+    GuardedFrame stuckFrame(480, 320);
+    std::atomic<int> opened{-1};
+    std::thread worker([&] {
+        opened = initCapture(stuck, &stuckFrame.params);
+        deinitCapture(stuck);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    qint64 slowest = 0;
+    int frames = 0;
+    while (opened.load() < 0 && timer.elapsed() < 10000) {
+        QElapsedTimer call;
+        call.start();
+        doCapture(running);
+        char name[64];
+        getCaptureDeviceName(stuck, name, sizeof name);
+        countCaptureDevices();
+        slowest = qMax(slowest, call.elapsed());
+        frames += captureFrame(running, 1000);
+    }
+    worker.join();
+    QCOMPARE(opened.load(), 0);
+    QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
+    QVERIFY2(frames > 10, qPrintable(QString::number(frames)));
+    QVERIFY(stuckFrame.guardIntact());
 }
 
 void tst_Escapi::loopsVideoFileAtItsOwnRate()
@@ -307,17 +370,29 @@ void tst_Escapi::loopsVideoFileAtItsOwnRate()
     QVERIFY2(frames >= 18 && frames <= 50, qPrintable(QString::number(frames)));
 }
 
-void tst_Escapi::stoppedSourceLeavesFrameUndone()
+void tst_Escapi::failedSourceIsRebuilt()
 {
+    StderrCapture errors;
     const int device = useCaptureSources(
         "Failing=videotestsrc ! video/x-raw,framerate=30/1 ! identity error-after=5");
     GuardedFrame frame(480, 320);
     QVERIFY(initCapture(device, &frame.params));
     m_opened = device;
+
+    // Five frames, then the error: the request stays open, and is answered
+    // by the pipeline built again after two seconds.
+    QElapsedTimer timer;
+    timer.start();
     int frames = 0;
-    while (captureFrame(device, 1500))
-        QVERIFY(++frames < 5);
-    QCOMPARE(isCaptureDone(device), 0);
+    while (captureFrame(device, 1000))
+        QVERIFY(++frames <= 5);
+    QVERIFY(errors.text().contains("orvella: camera \"Failing\" stopped, trying again every 2 s: "
+                                   "Failed after iterations as requested.\n"));
+    QVERIFY(!errors.text().contains("running again"));
+    QVERIFY(captureFrame(device, 4000));
+    QVERIFY2(timer.elapsed() > 1500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(errors.text().contains("orvella: camera \"Failing\" is running again\n"));
+    QVERIFY(frame.guardIntact());
 }
 
 void tst_Escapi::demoCameraMovesAndRests()

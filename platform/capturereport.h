@@ -1,0 +1,14 @@
+#ifndef ORVELLA_CAPTUREREPORT_H
+#define ORVELLA_CAPTUREREPORT_H
+
+#include <string>
+
+// Writes "orvella: <text>" as one line on stderr, in one write so lines from
+// several threads never mix, with every password in it masked.
+void reportLine(const std::string &text);
+
+// Like reportLine, but only the first time this text comes up in the
+// process: for problems found again on every re-count of the devices.
+void reportLineOnce(const std::string &text);
+
+#endif

@@ -1,0 +1,69 @@
+#include "mjpegserver.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QTcpSocket>
+
+MjpegServer::MjpegServer()
+{
+    setColour(Qt::gray);
+    connect(&m_server, &QTcpServer::newConnection, this, &MjpegServer::accept);
+    connect(&m_timer, &QTimer::timeout, this, &MjpegServer::sendFrame);
+    m_timer.start(50);
+}
+
+bool MjpegServer::listen(quint16 port)
+{
+    if (!m_server.listen(QHostAddress::LocalHost, port))
+        return false;
+    m_port = m_server.serverPort();
+    return true;
+}
+
+void MjpegServer::stop()
+{
+    m_server.close();
+    for (const QPointer<QTcpSocket> &client : m_clients)
+        if (client)
+            client->abort();
+    m_clients.clear();
+}
+
+void MjpegServer::setColour(const QColor &colour)
+{
+    QImage image(160, 120, QImage::Format_RGB32);
+    image.fill(colour);
+    m_jpeg.clear();
+    QBuffer buffer(&m_jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 95);
+}
+
+void MjpegServer::accept()
+{
+    while (QTcpSocket *client = m_server.nextPendingConnection()) {
+        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        // The request itself does not matter; answer once it is complete.
+        connect(client, &QTcpSocket::readyRead, this, [this, client] {
+            const QByteArray request =
+                client->property("request").toByteArray() + client->readAll();
+            client->setProperty("request", request);
+            if (!client->property("answered").toBool() && request.contains("\r\n\r\n")) {
+                client->setProperty("answered", true);
+                client->write("HTTP/1.0 200 OK\r\n"
+                              "Content-Type: multipart/x-mixed-replace; boundary=frame\r\n"
+                              "Cache-Control: no-cache\r\n\r\n");
+                m_clients.append(client);
+            }
+        });
+    }
+}
+
+void MjpegServer::sendFrame()
+{
+    const QByteArray head = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                            QByteArray::number(m_jpeg.size()) + "\r\n\r\n";
+    for (const QPointer<QTcpSocket> &client : m_clients)
+        if (client && client->bytesToWrite() < 1 << 20)
+            client->write(head + m_jpeg + "\r\n");
+}

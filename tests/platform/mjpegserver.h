@@ -1,0 +1,37 @@
+#ifndef ORVELLA_MJPEGSERVER_H
+#define ORVELLA_MJPEGSERVER_H
+
+#include <QColor>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTimer>
+
+class QTcpSocket;
+
+// A web camera on 127.0.0.1 that answers any request with an endless
+// multipart stream of JPEG frames of one colour, twenty a second.
+class MjpegServer : public QObject
+{
+public:
+    MjpegServer();
+
+    bool listen(quint16 port = 0);
+    // Closes the listening socket and every connection.
+    void stop();
+    quint16 port() const { return m_port; }
+    void setColour(const QColor &colour);
+
+private:
+    void accept();
+    void sendFrame();
+
+    QTcpServer m_server;
+    QTimer m_timer;
+    QList<QPointer<QTcpSocket>> m_clients;
+    QByteArray m_jpeg;
+    quint16 m_port = 0;
+};
+
+#endif
