@@ -22,10 +22,7 @@ struct CameraOpener::Attempt {
     std::atomic<int> state{Opening};
 };
 
-CameraOpener::CameraOpener(QObject *parent) : QObject(parent)
-{
-    worker.setMaxThreadCount(1);
-}
+CameraOpener::CameraOpener(QObject *parent) : QObject(parent) {}
 
 CameraOpener::~CameraOpener()
 {
@@ -42,15 +39,17 @@ void CameraOpener::open(Webcam *camera)
     attempt->params = &camera->params;
     current = attempt;
 
-    worker.start([this, attempt] {
+    std::thread previous = std::move(worker);
+    worker = std::thread([this, attempt, previous = std::move(previous)]() mutable {
+        if (previous.joinable())
+            previous.join();
         const CaptureLibraryTable &lib = captureLibrary();
         attempt->result = lib.initCapture(attempt->deviceIndex, attempt->params);
         int expected = Opening;
         if (attempt->state.compare_exchange_strong(expected, Opened)) {
-            // This object outlives the worker (its destructor waits), so the
-            // call can be posted to it safely.
-            QMetaObject::invokeMethod(
-                this, [this, attempt] { finish(attempt); }, Qt::QueuedConnection);
+            // Only a wake-up crosses over: the result goes by the atomic
+            // state. This object outlives the thread (its destructor joins).
+            QMetaObject::invokeMethod(this, "collect", Qt::QueuedConnection);
         } else if (attempt->result) {
             // Given up while it opened: the device is closed on this thread,
             // before the library can see any other call for it.
@@ -76,13 +75,15 @@ void CameraOpener::cancel()
 
 void CameraOpener::waitForWorker()
 {
-    worker.waitForDone();
+    if (worker.joinable())
+        worker.join();
 }
 
-void CameraOpener::finish(const std::shared_ptr<Attempt> &attempt)
+void CameraOpener::collect()
 {
-    if (attempt != current)
+    if (!current || current->state.load() != Opened)
         return;
+    const std::shared_ptr<Attempt> attempt = std::move(current);
     current.reset();
     attempt->camera->usable = attempt->result != 0;
     emit opened(attempt->camera->usable);

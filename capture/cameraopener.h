@@ -2,9 +2,9 @@
 #define ORVELLA_CAMERAOPENER_H
 
 #include <QObject>
-#include <QThreadPool>
 
 #include <memory>
+#include <thread>
 
 class Webcam;
 
@@ -41,12 +41,16 @@ public:
 signals:
     void opened(bool ok);
 
+private slots:
+    // Posted by the worker, by name, once an open it did not give up is done.
+    void collect();
+
 private:
     struct Attempt;
-    void finish(const std::shared_ptr<Attempt> &attempt);
 
     std::shared_ptr<Attempt> current;
-    QThreadPool worker;
+    // The latest open's thread; each one first joins the one before it.
+    std::thread worker;
 };
 
 #endif
