@@ -29,14 +29,19 @@ void FrameFeed::stop()
     requestAge.invalidate();
     lastPicture = QDateTime();
     lost = false;
+    tickWaiting = false;
     camera = nullptr;
 }
 
 void FrameFeed::requestFrame()
 {
-    // A camera that has gone quiet keeps its request until it is given up.
-    if (requestAge.isValid() && requestAge.elapsed() < lostAfterMs)
+    // A slow or quiet camera keeps its request until it is given up; the
+    // tick then runs late, as soon as the frame is in.
+    if (requestAge.isValid() && requestAge.elapsed() < lostAfterMs) {
+        tickWaiting = true;
         return;
+    }
+    tickWaiting = false;
     camera->requestFrame();
     requestAge.start();
     if (!lastPicture.isValid()) {
@@ -64,6 +69,8 @@ void FrameFeed::pollFrame()
             return;
     }
     emit frameArrived(camera->image);
+    if (camera && tickWaiting)
+        requestFrame();
 }
 
 void FrameFeed::reportLost()

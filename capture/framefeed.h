@@ -12,8 +12,9 @@ class Webcam;
 // Keeps frames coming from an open camera without ever waiting for one: on
 // every tick of captureTimer it asks for a frame, then polls for it on a
 // short timer and hands it on as soon as it is in. Only one request is open
-// at a time; one that brings no frame within a second is given up, and the
-// next tick asks again. A camera that sends nothing for a second is reported
+// at a time: a tick that comes meanwhile runs once the frame is in, and a
+// request that brings no frame within a second is given up, so the next tick
+// asks again. A camera that sends nothing for a second is reported
 // lost, and back again with its next frame.
 class FrameFeed : public QObject
 {
@@ -51,6 +52,7 @@ private:
     QElapsedTimer requestAge; // invalid while no request is open
     QDateTime lastPicture;
     bool lost = false;
+    bool tickWaiting = false; // a tick came while the request was open
 };
 
 #endif

@@ -21,6 +21,7 @@ private slots:
 
     void oneFramePerTickInOrder();
     void oneRequestOpenAtATime();
+    void tickDuringAnOpenRequestRunsWhenTheFrameIsIn();
     void lostAfterASecondAndBackWithTheNextFrame();
     void stopDropsTheOpenRequest();
 
@@ -80,6 +81,21 @@ void TestFrameFeed::oneRequestOpenAtATime()
     // And it keeps asking.
     QTRY_VERIFY_WITH_TIMEOUT(fakeEscapi_deviceCallCount("doCapture", 0) >= 3, 10000);
     QCOMPARE(lost.count(), 1);
+}
+
+void TestFrameFeed::tickDuringAnOpenRequestRunsWhenTheFrameIsIn()
+{
+    FrameFeed feed;
+    QSignalSpy frames(&feed, &FrameFeed::frameArrived);
+    feed.start(camera.get());
+    QTRY_COMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 1);
+    // Two more ticks pass while the camera takes its time.
+    QVERIFY(!QTest::qWaitFor([] { return fakeEscapi_deviceCallCount("doCapture", 0) > 1; }, 250));
+
+    queue(0xFF111111u);
+    QVERIFY(frames.wait());
+    // The waiting tick asked at once, and only once.
+    QCOMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 2);
 }
 
 void TestFrameFeed::lostAfterASecondAndBackWithTheNextFrame()
