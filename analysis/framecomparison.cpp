@@ -59,7 +59,10 @@ double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QI
     const QImage current = asArgb32(currentFrame);
     const int width = std::max(previous.width(), current.width());
     const int height = std::max(previous.height(), current.height());
-    difference = QImage(width, height, QImage::Format_ARGB32);
+    // Every pixel is written below, so a difference image of the right shape
+    // is reused as it is.
+    if (difference.size() != QSize(width, height) || difference.format() != QImage::Format_ARGB32)
+        difference = QImage(width, height, QImage::Format_ARGB32);
     if (width == 0 || height == 0)
         return 0.0;
 

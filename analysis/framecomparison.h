@@ -6,8 +6,9 @@
 
 // Compares two processed frames channel by channel. Only darkening counts:
 // d = previous - current, 0 where negative. Fills difference (Format_ARGB32,
-// same size) with 0xFF000000 | dR << 16 | dG << 8 | dB and returns the mean
-// of (dR + dG + dB) / 765 over all pixels, in 0..1.
+// same size; its memory is reused when it already has that shape) with
+// 0xFF000000 | dR << 16 | dG << 8 | dB and returns the mean of
+// (dR + dG + dB) / 765 over all pixels, in 0..1.
 double compareFrames(const QImage &previous, const QImage &current, QImage &difference);
 
 // The integer level every threshold is compared with: 1000 * d, truncated.

@@ -5,13 +5,11 @@
 #include "capturelibrary.h"
 #include "emailaddress.h"
 #include "framecomparison.h"
-#include "frameprocessing.h"
 #include "framerecorder.h"
 #include "orvellaversion.h"
 #include "serverhost.h"
 #include "webcam.h"
 
-#include <QDateTime>
 #include <QFileDialog>
 #include <QPixmap>
 
@@ -19,9 +17,6 @@ namespace {
 
 const int frameWidth = 480;
 const int frameHeight = 320;
-const int captureIntervalMs = 100;
-// How long a tick waits for the camera before it gives up on that frame.
-const int frameWaitMs = 1000;
 const int saveErrorShownMs = 5000;
 
 // Sends the tick's alerts to the window's sound player and relay client.
@@ -67,15 +62,26 @@ MainWindow::MainWindow(QWidget *parent)
     ensureDirectory(dataDir);
 
     recordCounter = 0;
-    hasPreviousFrame = false;
 
     enumerateCameras(frameWidth, frameHeight);
-    connect(&captureTimer, &QTimer::timeout, this, &MainWindow::updateCapture);
+    connect(&cameraOpener, &CameraOpener::opened, this, &MainWindow::cameraOpened);
+    connect(&frameFeed, &FrameFeed::frameArrived, this, &MainWindow::updateCapture);
+    connect(&frameFeed, &FrameFeed::pictureLost, this, &MainWindow::showPictureLost);
+    connect(&frameFeed, &FrameFeed::pictureBack, this, &MainWindow::clearPictureLost);
+    // Another message may take the status bar for a while; a lost camera is
+    // said again once it is gone.
+    connect(ui->statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
+        if (message.isEmpty() && !pictureLostText.isEmpty())
+            ui->statusBar->showMessage(pictureLostText);
+    });
 }
 
 MainWindow::~MainWindow()
 {
-    captureTimer.stop();
+    frameFeed.stop();
+    // An open still under way must be over before its record goes.
+    cameraOpener.cancel();
+    cameraOpener.waitForWorker();
     while (!cameras.isEmpty()) {
         Webcam *camera = cameras.last();
         captureLibrary().deinitCapture(camera->deviceIndex);
@@ -131,13 +137,15 @@ void MainWindow::on_actionE_xit_triggered()
     close();
 }
 
+Webcam *MainWindow::selectedCamera() const
+{
+    return cameras.at(ui->camCombo->currentIndex());
+}
+
 void MainWindow::on_cmdBeginCapture_clicked()
 {
     if (ui->cmdBeginCapture->text() != "Enable") {
-        captureTimer.stop();
-        cameras.at(ui->camCombo->currentIndex())->close();
-        ui->cmdBeginCapture->setText("Enable");
-        ui->camCombo->setEnabled(true);
+        stopCapture();
         return;
     }
 
@@ -151,13 +159,29 @@ void MainWindow::on_cmdBeginCapture_clicked()
 
     ui->cmdBeginCapture->setText("Disable");
     ui->camCombo->setEnabled(false);
+    // The first frame of every run only starts a comparison.
+    watchTick.restart();
+    cameraOpener.open(selectedCamera());
+}
 
-    if (cameras.at(ui->camCombo->currentIndex())->open()) {
-        captureTimer.setInterval(captureIntervalMs);
-        captureTimer.start();
+void MainWindow::stopCapture()
+{
+    frameFeed.stop();
+    if (cameraOpener.isOpening())
+        cameraOpener.cancel();
+    else
+        selectedCamera()->close();
+    clearPictureLost();
+    ui->cmdBeginCapture->setText("Enable");
+    ui->camCombo->setEnabled(true);
+}
+
+void MainWindow::cameraOpened(bool ok)
+{
+    if (ok) {
+        frameFeed.start(selectedCamera());
         return;
     }
-
     showMessage(QMessageBox::Information,
                 "The capturing device could not be initialised successfully, it may already be "
                 "in use by another process (e.g. Skype etc).");
@@ -165,47 +189,38 @@ void MainWindow::on_cmdBeginCapture_clicked()
     ui->camCombo->setEnabled(true);
 }
 
-void MainWindow::updateCapture()
+WatchSettings MainWindow::watchSettings() const
 {
-    if (cameras.isEmpty())
-        return;
-    Webcam *camera = cameras.at(ui->camCombo->currentIndex());
-    // No complete frame in time: skip this tick and keep the previous frame.
-    if (!camera->captureFrame(frameWaitMs))
-        return;
-
-    const QImage frame =
-        processFrame(camera->image, ui->comboFilterChoice->currentIndex(),
-                     ui->comboKernelSize->currentIndex(), ui->hSlideBrightnessAdjust->value());
-    ui->lblLiveImage->setPixmap(QPixmap::fromImage(frame));
-
-    if (!hasPreviousFrame) {
-        previousFrame = frame;
-        hasPreviousFrame = true;
-        return;
-    }
-
-    QImage difference;
-    const double dissimilarity = compareFrames(previousFrame, frame, difference);
-    ui->lblDisPlotImage->setPixmap(QPixmap::fromImage(difference));
-    setWindowTitle(dissimilarityTitle(dissimilarity));
-    emit levelMeasured(dissimilarityLevel(dissimilarity));
-
-    if (ui->chkRecord->isChecked()) {
-        const int level = dissimilarityLevel(dissimilarity);
-        recordFrame(frame, level);
-        raiseAlerts(level);
-    }
-
-    previousFrame = frame;
-    hasPreviousFrame = true;
+    WatchSettings settings;
+    settings.filterChoice = ui->comboFilterChoice->currentIndex();
+    settings.kernelSizeIndex = ui->comboKernelSize->currentIndex();
+    settings.brightness = ui->hSlideBrightnessAdjust->value();
+    settings.threshold = ui->hSlideDissimilarity->value();
+    settings.record = ui->chkRecord->isChecked();
+    settings.onlyDissimilar = ui->chkDissimilar->isChecked();
+    return settings;
 }
 
-void MainWindow::recordFrame(const QImage &frame, int level)
+void MainWindow::updateCapture(const QImage &cameraFrame)
 {
-    if (!shouldRecordFrame(ui->chkDissimilar->isChecked(), level,
-                           ui->hSlideDissimilarity->value()))
+    const TickResult tick = watchTick.process(cameraFrame, watchSettings());
+    ui->lblLiveImage->setPixmap(QPixmap::fromImage(tick.frame));
+    if (!tick.compared)
         return;
+
+    ui->lblDisPlotImage->setPixmap(QPixmap::fromImage(watchTick.difference()));
+    const QString title = dissimilarityTitle(tick.dissimilarity);
+    if (title != windowTitle())
+        setWindowTitle(title);
+    emit levelMeasured(tick.level);
+    if (tick.record)
+        recordFrame(tick.frame);
+    if (tick.alert)
+        raiseAlerts(tick.level);
+}
+
+void MainWindow::recordFrame(const QImage &frame)
+{
     const QString path = recordFilePath(ui->txtOutputDirPath->text(),
                                         QDateTime::currentDateTimeUtc(), recordCounter);
     // A lost frame is reported where it does not interrupt the watch.
@@ -213,6 +228,23 @@ void MainWindow::recordFrame(const QImage &frame, int level)
         ui->statusBar->showMessage("Could not save " + QDir::toNativeSeparators(path),
                                    saveErrorShownMs);
     ++recordCounter;
+}
+
+void MainWindow::showPictureLost(const QDateTime &lastPicture)
+{
+    pictureLostText =
+        "No picture from " + selectedCamera()->name + " since " + lastPicture.toString("hh:mm:ss");
+    ui->statusBar->showMessage(pictureLostText);
+}
+
+void MainWindow::clearPictureLost()
+{
+    if (pictureLostText.isEmpty())
+        return;
+    const bool shown = ui->statusBar->currentMessage() == pictureLostText;
+    pictureLostText.clear();
+    if (shown)
+        ui->statusBar->clearMessage();
 }
 
 void MainWindow::raiseAlerts(int level)

@@ -2,15 +2,18 @@
 #define ORVELLA_MAINWINDOW_H
 
 #include "aboutdialog.h"
+#include "cameraopener.h"
 #include "cupdatequery.h"
 #include "cwebsocket.h"
+#include "framefeed.h"
 #include "soundplayer.h"
+#include "watchtick.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QImage>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QTimer>
 #include <QVector>
 
 namespace Ui {
@@ -26,9 +29,6 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // The tests drive single ticks and look at the capture state directly.
-    friend class TestMainWindow;
-
 signals:
     // The level of each tick that compared two frames.
     void levelMeasured(int level);
@@ -36,7 +36,6 @@ signals:
 private slots:
     void on_actionE_xit_triggered();
     void on_cmdBeginCapture_clicked();
-    void updateCapture();
     void on_chkEmail_toggled(bool checked);
     void on_hSlideDissimilarity_valueChanged(int value);
     void on_btnSelectOutputDir_clicked();
@@ -47,18 +46,26 @@ private slots:
 private:
     void ensureDirectory(QDir dir);
     void enumerateCameras(int width, int height);
-    void recordFrame(const QImage &frame, int level);
+    Webcam *selectedCamera() const;
+    void stopCapture();
+    void cameraOpened(bool ok);
+    void updateCapture(const QImage &cameraFrame);
+    WatchSettings watchSettings() const;
+    void recordFrame(const QImage &frame);
     void raiseAlerts(int level);
+    void showPictureLost(const QDateTime &lastPicture);
+    void clearPictureLost();
     // A modal box with no parent, carrying this window's title and icon.
     void showMessage(QMessageBox::Icon icon, const QString &text);
 
     Ui::MainWindow *ui;
     QVector<Webcam *> cameras;
     int deviceCount = 0;
-    bool hasPreviousFrame = false;
-    QImage previousFrame;
     quint32 recordCounter = 0;
-    QTimer captureTimer;
+    CameraOpener cameraOpener;
+    FrameFeed frameFeed;
+    WatchTick watchTick;
+    QString pictureLostText; // shown while the camera sends nothing
     aboutdialog aboutDialog;
     Vesk::QtLib::UpdateSys::CUpdateQuery updateQuery;
     Vesk::QtLib::Web::CWebSocket emailClient;

@@ -2,9 +2,6 @@
 
 #include "capturelibrary.h"
 
-#include <QElapsedTimer>
-#include <QThread>
-
 #include <cstring>
 
 Webcam::Webcam(int deviceIndex, int width, int height)
@@ -24,31 +21,21 @@ Webcam::~Webcam()
         captureLibrary().deinitCapture(deviceIndex);
 }
 
-bool Webcam::open()
-{
-    usable = captureLibrary().initCapture(deviceIndex, &params) != 0;
-    return usable;
-}
-
 void Webcam::close()
 {
     if (usable)
         captureLibrary().deinitCapture(deviceIndex);
 }
 
-bool Webcam::captureFrame(int timeoutMs)
+void Webcam::requestFrame()
 {
-    const CaptureLibraryTable &lib = captureLibrary();
-    lib.doCapture(deviceIndex);
-    QElapsedTimer waited;
-    waited.start();
-    while (!lib.isCaptureDone(deviceIndex)) {
-        // A camera that stops delivering must not hold the window for ever,
-        // nor spin a core while it waits.
-        if (waited.elapsed() >= timeoutMs)
-            return false;
-        QThread::usleep(1000);
-    }
+    captureLibrary().doCapture(deviceIndex);
+}
+
+bool Webcam::takeFrame()
+{
+    if (!captureLibrary().isCaptureDone(deviceIndex))
+        return false;
     image = imageFromFrameBuffer(buffer.get(), width, height);
     return true;
 }

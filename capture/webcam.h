@@ -18,17 +18,16 @@ public:
     Webcam(int deviceIndex, int width, int height);
     ~Webcam() override;
 
-    // Opens the device. A device that opens becomes usable; one that does
-    // not is marked unusable. Returns whether it is open.
-    bool open();
-
-    // Closes the device if it is usable.
+    // Closes the device if it is usable. Opening is CameraOpener's work, off
+    // the caller's thread.
     void close();
 
-    // Asks for one frame and waits for it, yielding between polls. Returns
-    // false, with image untouched, when no complete frame came within
-    // timeoutMs.
-    bool captureFrame(int timeoutMs);
+    // Asks the library for one frame into the buffer; returns at once.
+    void requestFrame();
+
+    // Whether the frame asked for is in the buffer; if it is, reads it into
+    // image. Never waits: image is untouched while the frame is not there.
+    bool takeFrame();
 
     bool usable = false;
     int width;

@@ -1,12 +1,12 @@
 #include "fakeescapi.h"
 #include "mainwindow.h"
 #include "modalcloser.h"
-#include "webcam.h"
+#include "sampleframes.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -26,15 +27,63 @@ const char noOutputDirText[] = "You must specify an output directory to record a
 const char openFailedText[] = "The capturing device could not be initialised successfully, it "
                               "may already be in use by another process (e.g. Skype etc).";
 const char dataDirText[] = "Error establishing data directory, please restart the application";
+const char stillTitle[] = "Orvella - 0% Dissimilarity";
+
+// A timer on the GUI thread that notes how late it ever fired. It is far
+// below the capture interval, so a blocked event loop shows at once.
+const int probeIntervalMs = 10;
+// Generous against sanitizer builds on busy machines; a capture wait on the
+// GUI thread would show as a whole second.
+const qint64 latenessLimitMs = 250;
+
+class LatenessProbe
+{
+public:
+    LatenessProbe()
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            worst = std::max(worst, sinceLast.restart() - probeIntervalMs);
+        });
+        sinceLast.start();
+        timer.start(probeIntervalMs);
+    }
+    qint64 worstMs() const { return worst; }
+
+private:
+    QTimer timer;
+    QElapsedTimer sinceLast;
+    qint64 worst = 0;
+};
 
 std::vector<unsigned int> uniformFrame(unsigned int word)
 {
     return std::vector<unsigned int>(480 * 320, word);
 }
 
+// A still room with texture, so every filter and kernel changes the picture.
+std::vector<unsigned int> sceneFrame()
+{
+    const QImage scene = cameraLikeFrame(480, 320, 11);
+    const auto *words = reinterpret_cast<const unsigned int *>(scene.constBits());
+    return std::vector<unsigned int>(words, words + 480 * 320);
+}
+
 void queue(int device, const std::vector<unsigned int> &frame)
 {
     fakeEscapi_queueFrame(device, frame.data(), int(frame.size()));
+}
+
+int requests(int device = 0)
+{
+    return fakeEscapi_deviceCallCount("doCapture", device);
+}
+
+// Whether another frame is asked for within three capture periods.
+bool asksAgain(int device = 0)
+{
+    const int before = requests(device);
+    return QTest::qWaitFor([&] { return requests(device) > before; }, 300);
 }
 
 template <typename T> T *child(QObject &window, const char *name)
@@ -52,6 +101,14 @@ bool allPixels(const QImage &image, QRgb value)
             if (image.pixel(x, y) != value)
                 return false;
     return true;
+}
+
+QWidget *shownAboutDialog()
+{
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top->inherits("aboutdialog") && top->isVisible())
+            return top;
+    return nullptr;
 }
 
 } // namespace
@@ -78,6 +135,9 @@ private slots:
     void secondCameraOpensSecondDevice();
     void recordNeedsOutputDirectory();
     void failedOpenThenSuccessfulOpen();
+    void slowOpenKeepsTheWindowLive();
+    void disableWhileOpening();
+    void closingWhileOpening();
     void exitReleasesEveryCameraTwiceFromTheLast();
 
     // Other controls
@@ -89,19 +149,21 @@ private slots:
     void aboutShowsOneDialog();
 
     // The capture tick
-    void firstTickShowsLiveOnly();
+    void firstFrameShowsLiveOnly();
     void tickMeasuresDarkening_data();
     void tickMeasuresDarkening();
     void recording_data();
     void recording();
     void recordedFileNamesAndCounter();
     void lostSaveIsReportedAndCounted();
-    void stalledCameraSkipsTicks();
-    void previousFrameKeptAcrossDisable();
+    void stalledCameraKeepsTheWindowLive();
+    void disableDuringStall();
+    void processingChangeStartsANewComparison_data();
+    void processingChangeStartsANewComparison();
+    void otherCameraStartsANewComparison();
 
 private:
     std::unique_ptr<MainWindow> makeWindow(int cameras);
-    void tick(MainWindow &window) { window.updateCapture(); }
 
     std::unique_ptr<QTemporaryDir> home;
     std::unique_ptr<ModalCloser> modals;
@@ -173,8 +235,8 @@ void TestMainWindow::unusableLibraryWarnsOnce()
     // Enable is inert: nothing opens, nothing runs, nothing is shown.
     button->click();
     QCOMPARE(button->text(), QString("Enable"));
-    QVERIFY(!window->captureTimer.isActive());
     QCOMPARE(fakeEscapi_callCount("initCapture"), 0);
+    QCOMPARE(fakeEscapi_callCount("doCapture"), 0);
     QCOMPARE(modals->count(), 1);
     if (!loadable)
         QCOMPARE(QString(fakeEscapi_callLog()), QString());
@@ -197,15 +259,21 @@ void TestMainWindow::camerasListedAfterSetupRuns()
     QCOMPARE(fakeEscapi_callCount("load"), devices + 1);
     QCOMPARE(fakeEscapi_callCount("initCOM"), devices + 1);
     auto *combo = child<QComboBox>(*window, "camCombo");
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
     QCOMPARE(combo->count(), devices);
-    QCOMPARE(window->cameras.size(), devices);
+    QCOMPARE(fakeEscapi_callCount("doCapture"), 0);
+    // Item i opens device i, which is usable and closes again on Disable.
     for (int i = 0; i < devices; ++i) {
         QCOMPARE(combo->itemText(i), QString("Fake Camera %1").arg(i));
-        QCOMPARE(window->cameras.at(i)->deviceIndex, i);
-        QCOMPARE(window->cameras.at(i)->name, combo->itemText(i));
-        QVERIFY(window->cameras.at(i)->usable);
+        combo->setCurrentIndex(i);
+        button->click();
+        QTRY_VERIFY(requests(i) >= 1);
+        QCOMPARE(fakeEscapi_deviceCallCount("initCapture", i), 1);
+        button->click();
+        QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", i), 1);
     }
-    QVERIFY(!window->captureTimer.isActive());
+    QCOMPARE(fakeEscapi_callCount("initCapture"), devices);
+    QCOMPARE(modals->count(), 0);
 }
 
 void TestMainWindow::deviceNamesInSelector()
@@ -272,19 +340,25 @@ void TestMainWindow::enableAndDisable()
     button->click();
     QCOMPARE(button->text(), QString("Disable"));
     QVERIFY(!combo->isEnabled());
-    QVERIFY(window->captureTimer.isActive());
-    QCOMPARE(window->captureTimer.interval(), 100);
-    QVERIFY(!window->captureTimer.isSingleShot());
-    QCOMPARE(fakeEscapi_deviceCallCount("initCapture", 0), 1);
+    QTRY_COMPARE(fakeEscapi_deviceCallCount("initCapture", 0), 1);
+    // The camera is opened off the GUI thread.
+    QCOMPARE(fakeEscapi_offThreadCallCount("initCapture"), 1);
 
-    // The running timer drives the ticks.
-    QTRY_VERIFY(fakeEscapi_deviceCallCount("doCapture", 0) >= 2);
+    // Ticks keep coming, one frame each, no faster than every 100 ms.
+    QTRY_VERIFY(requests() >= 2);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const int counted = requests();
+    QTRY_VERIFY(requests() >= counted + 4);
+    QVERIFY2(elapsed.elapsed() >= 350, qPrintable(QString::number(elapsed.elapsed())));
+    QVERIFY(!combo->isEnabled());
 
     button->click();
     QCOMPARE(button->text(), QString("Enable"));
     QVERIFY(combo->isEnabled());
-    QVERIFY(!window->captureTimer.isActive());
     QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 0), 1);
+    QVERIFY(!fakeEscapi_isOpen(0));
+    QVERIFY(!asksAgain());
     QCOMPARE(modals->count(), 0);
 }
 
@@ -293,8 +367,10 @@ void TestMainWindow::secondCameraOpensSecondDevice()
     auto window = makeWindow(2);
     child<QComboBox>(*window, "camCombo")->setCurrentIndex(1);
     child<QPushButton>(*window, "cmdBeginCapture")->click();
+    QTRY_COMPARE(fakeEscapi_deviceCallCount("initCapture", 1), 1);
+    QTRY_VERIFY(requests(1) >= 1);
     QCOMPARE(fakeEscapi_deviceCallCount("initCapture", 0), 0);
-    QCOMPARE(fakeEscapi_deviceCallCount("initCapture", 1), 1);
+    QCOMPARE(requests(0), 0);
 }
 
 void TestMainWindow::recordNeedsOutputDirectory()
@@ -309,13 +385,12 @@ void TestMainWindow::recordNeedsOutputDirectory()
     QCOMPARE(modals->seen().first().icon, QMessageBox::Information);
     QCOMPARE(button->text(), QString("Enable"));
     QVERIFY(child<QComboBox>(*window, "camCombo")->isEnabled());
-    QVERIFY(!window->captureTimer.isActive());
     QCOMPARE(fakeEscapi_callCount("initCapture"), 0);
 
     // Without Record no directory is needed.
     child<QCheckBox>(*window, "chkRecord")->setChecked(false);
     button->click();
-    QVERIFY(window->captureTimer.isActive());
+    QTRY_VERIFY(requests() >= 1);
     QCOMPARE(modals->count(), 1);
 }
 
@@ -323,27 +398,86 @@ void TestMainWindow::failedOpenThenSuccessfulOpen()
 {
     auto window = makeWindow(1);
     auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    auto *combo = child<QComboBox>(*window, "camCombo");
     fakeEscapi_setInitResult(0, 0);
 
     button->click();
-    QCOMPARE(modals->count(), 1);
+    QCOMPARE(button->text(), QString("Disable"));
+    QTRY_COMPARE(modals->count(), 1);
     QCOMPARE(modals->seen().first().text, QString(openFailedText));
     QCOMPARE(modals->seen().first().icon, QMessageBox::Information);
-    QCOMPARE(button->text(), QString("Enable"));
-    QVERIFY(child<QComboBox>(*window, "camCombo")->isEnabled());
-    QVERIFY(!window->captureTimer.isActive());
-    QVERIFY(!window->cameras.first()->usable);
+    QTRY_COMPARE(button->text(), QString("Enable"));
+    QVERIFY(combo->isEnabled());
+    QCOMPARE(requests(), 0);
 
     // The device has been freed in the meantime: it opens now.
     fakeEscapi_setInitResult(0, 1);
     button->click();
+    QTRY_VERIFY(requests() >= 1);
     QCOMPARE(modals->count(), 1);
     QCOMPARE(button->text(), QString("Disable"));
-    QVERIFY(window->captureTimer.isActive());
-    QVERIFY(window->cameras.first()->usable);
 
     button->click();
     QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 0), 1);
+}
+
+void TestMainWindow::slowOpenKeepsTheWindowLive()
+{
+    auto window = makeWindow(1);
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    queue(0, uniformFrame(0xFF808080));
+    fakeEscapi_setInitDelay(0, 1500);
+
+    LatenessProbe probe;
+    QElapsedTimer press;
+    press.start();
+    button->click();
+    QVERIFY2(press.elapsed() < latenessLimitMs, qPrintable(QString::number(press.elapsed())));
+    QCOMPARE(button->text(), QString("Disable"));
+    QVERIFY(!child<QComboBox>(*window, "camCombo")->isEnabled());
+
+    QTRY_VERIFY_WITH_TIMEOUT(requests() >= 1, 10000);
+    QVERIFY(press.elapsed() >= 1400);
+    qInfo("worst event-loop lateness while the camera opened: %lld ms", probe.worstMs());
+    QVERIFY2(probe.worstMs() < latenessLimitMs, qPrintable(QString::number(probe.worstMs())));
+    QCOMPARE(modals->count(), 0);
+}
+
+void TestMainWindow::disableWhileOpening()
+{
+    auto window = makeWindow(1);
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    queue(0, uniformFrame(0xFF808080));
+    fakeEscapi_setInitDelay(0, 1000);
+
+    button->click();
+    button->click();
+    QCOMPARE(button->text(), QString("Enable"));
+    QVERIFY(child<QComboBox>(*window, "camCombo")->isEnabled());
+    // initCapture is still running: the worker closes the device once it returns.
+    QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 0), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(fakeEscapi_deviceCallCount("deinitCapture", 0), 1, 10000);
+    QCOMPARE(fakeEscapi_offThreadCallCount("deinitCapture"), 1);
+    QVERIFY(!fakeEscapi_isOpen(0));
+    QVERIFY(!asksAgain());
+    QCOMPARE(button->text(), QString("Enable"));
+    QCOMPARE(fakeEscapi_overlapCount(), 0);
+    QCOMPARE(modals->count(), 0);
+}
+
+void TestMainWindow::closingWhileOpening()
+{
+    auto window = makeWindow(1);
+    fakeEscapi_setInitDelay(0, 500);
+    const int logStart = int(qstrlen(fakeEscapi_callLog()));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    window.reset();
+
+    QCOMPARE(QString(fakeEscapi_callLog() + logStart),
+             QString("initCapture(0) deinitCapture(0) deinitCapture(0) deinitCapture(0) "));
+    QCOMPARE(fakeEscapi_offThreadCallCount("deinitCapture"), 1);
+    QCOMPARE(fakeEscapi_overlapCount(), 0);
+    QCOMPARE(modals->count(), 0);
 }
 
 void TestMainWindow::exitReleasesEveryCameraTwiceFromTheLast()
@@ -351,7 +485,7 @@ void TestMainWindow::exitReleasesEveryCameraTwiceFromTheLast()
     auto window = makeWindow(2);
     queue(0, uniformFrame(0xFF404040));
     child<QPushButton>(*window, "cmdBeginCapture")->click();
-    QVERIFY(window->captureTimer.isActive());
+    QTRY_VERIFY(requests() >= 1);
 
     const int logStart = int(qstrlen(fakeEscapi_callLog()));
     window.reset();
@@ -477,32 +611,34 @@ void TestMainWindow::aboutShowsOneDialog()
 {
     auto window = makeWindow(1);
     auto *about = child<QAction>(*window, "action_About");
-    QVERIFY(!window->aboutDialog.isVisible());
+    QVERIFY(!shownAboutDialog());
     about->trigger();
     about->trigger();
-    QVERIFY(window->aboutDialog.isVisible());
+    QWidget *dialog = shownAboutDialog();
+    QVERIFY(dialog);
     int shown = 0;
     for (QWidget *top : QApplication::topLevelWidgets())
         if (top->inherits("aboutdialog") && top->isVisible())
             ++shown;
     QCOMPARE(shown, 1);
-    QVERIFY(!window->aboutDialog.isModal());
+    QVERIFY(!dialog->isModal());
     QCOMPARE(modals->count(), 0);
 }
 
-void TestMainWindow::firstTickShowsLiveOnly()
+void TestMainWindow::firstFrameShowsLiveOnly()
 {
     auto window = makeWindow(1);
+    fakeEscapi_setRepeatLast(0, 0);
     queue(0, uniformFrame(0xFF336699));
     child<QPushButton>(*window, "cmdBeginCapture")->click();
 
-    tick(*window);
     auto *live = child<QLabel>(*window, "lblLiveImage");
     auto *plot = child<QLabel>(*window, "lblDisPlotImage");
+    QTRY_VERIFY(!live->pixmap(Qt::ReturnByValue).isNull());
     QCOMPARE(live->pixmap(Qt::ReturnByValue).toImage().pixel(0, 0), 0xFF336699u);
+    QTRY_VERIFY(requests() >= 2);
     QVERIFY(plot->pixmap(Qt::ReturnByValue).isNull());
     QCOMPARE(window->windowTitle(), QString("Orvella"));
-    QVERIFY(window->hasPreviousFrame);
 }
 
 void TestMainWindow::tickMeasuresDarkening_data()
@@ -512,10 +648,8 @@ void TestMainWindow::tickMeasuresDarkening_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<unsigned int>("plot");
 
-    QTest::newRow("identical") << 0xFF808080u << 0xFF808080u << "Orvella - 0% Dissimilarity"
-                               << 0xFF000000u;
-    QTest::newRow("uniformly brighter") << 0xFF404040u << 0xFFA0A0A0u
-                                        << "Orvella - 0% Dissimilarity" << 0xFF000000u;
+    QTest::newRow("identical") << 0xFF808080u << 0xFF808080u << stillTitle << 0xFF000000u;
+    QTest::newRow("uniformly brighter") << 0xFF404040u << 0xFFA0A0A0u << stillTitle << 0xFF000000u;
     QTest::newRow("white then black") << 0xFFFFFFFFu << 0xFF000000u
                                       << "Orvella - 1000% Dissimilarity" << 0xFFFFFFFFu;
     QTest::newRow("one channel") << 0xFF102030u << 0xFF201010u
@@ -530,13 +664,12 @@ void TestMainWindow::tickMeasuresDarkening()
     QFETCH(unsigned int, plot);
 
     auto window = makeWindow(1);
+    fakeEscapi_setRepeatLast(0, 0);
     queue(0, uniformFrame(first));
     queue(0, uniformFrame(second));
     child<QPushButton>(*window, "cmdBeginCapture")->click();
-    tick(*window);
-    tick(*window);
 
-    QCOMPARE(window->windowTitle(), title);
+    QTRY_COMPARE(window->windowTitle(), title);
     const QPixmap difference = child<QLabel>(*window, "lblDisPlotImage")->pixmap(Qt::ReturnByValue);
     QCOMPARE(difference.size(), QSize(480, 320));
     QVERIFY(allPixels(difference.toImage(), plot));
@@ -573,15 +706,15 @@ void TestMainWindow::recording()
     child<QCheckBox>(*window, "chkRecord")->setChecked(record);
     child<QCheckBox>(*window, "chkDissimilar")->setChecked(onlyDissimilar);
     child<QSlider>(*window, "hSlideDissimilarity")->setValue(threshold);
+    fakeEscapi_setRepeatLast(0, 0);
     queue(0, uniformFrame(0xFF808080));
     queue(0, uniformFrame(darker));
     queue(0, uniformFrame(0xFF808080));
     child<QPushButton>(*window, "cmdBeginCapture")->click();
-    for (int i = 0; i < 3; ++i)
-        tick(*window);
 
+    // The fourth request finds no frame: three have been processed.
+    QTRY_VERIFY(requests() >= 4);
     QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), files);
-    QCOMPARE(window->recordCounter, quint32(files));
 }
 
 void TestMainWindow::recordedFileNamesAndCounter()
@@ -590,10 +723,11 @@ void TestMainWindow::recordedFileNamesAndCounter()
     auto window = makeWindow(1);
     child<QLineEdit>(*window, "txtOutputDirPath")->setText(out.path() + "/");
     child<QCheckBox>(*window, "chkRecord")->setChecked(true);
-    queue(0, uniformFrame(0xFF808080));
-    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    fakeEscapi_setRepeatLast(0, 0);
     for (int i = 0; i < 3; ++i)
-        tick(*window);
+        queue(0, uniformFrame(0xFF808080));
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    QTRY_VERIFY(requests() >= 4);
 
     const QStringList names = QDir(out.path()).entryList(QDir::Files, QDir::Name);
     QCOMPARE(names.size(), 2);
@@ -617,67 +751,173 @@ void TestMainWindow::lostSaveIsReportedAndCounted()
     const QString out = parent.path() + "/frames";
     QVERIFY(QDir().mkpath(out));
     auto window = makeWindow(1);
+    auto *status = child<QStatusBar>(*window, "statusBar");
     child<QLineEdit>(*window, "txtOutputDirPath")->setText(out + "/");
     child<QCheckBox>(*window, "chkRecord")->setChecked(true);
+    fakeEscapi_setRepeatLast(0, 0);
     queue(0, uniformFrame(0xFF808080));
     child<QPushButton>(*window, "cmdBeginCapture")->click();
-    tick(*window);
+    QTRY_VERIFY(requests() >= 2);
 
+    // The next frame finds its folder gone.
     QVERIFY(QDir(out).removeRecursively());
-    tick(*window);
-    QCOMPARE(window->recordCounter, 1u);
-    const QString message = child<QStatusBar>(*window, "statusBar")->currentMessage();
+    queue(0, uniformFrame(0xFF808080));
+    QTRY_VERIFY(status->currentMessage().startsWith("Could not save"));
+    const QString message = status->currentMessage();
     QVERIFY2(message.contains(QDir::toNativeSeparators(out)) && message.contains("_0.jpg"),
              qPrintable(message));
-    QVERIFY(window->captureTimer.isActive());
+    QCOMPARE(child<QPushButton>(*window, "cmdBeginCapture")->text(), QString("Disable"));
     QCOMPARE(modals->count(), 0);
 
+    // The counter moved on all the same.
     QVERIFY(QDir().mkpath(out));
-    tick(*window);
-    QCOMPARE(window->recordCounter, 2u);
-    const QStringList names = QDir(out).entryList(QDir::Files);
-    QCOMPARE(names.size(), 1);
-    QVERIFY(names.first().endsWith("_1.jpg"));
+    queue(0, uniformFrame(0xFF808080));
+    QTRY_COMPARE(QDir(out).entryList(QDir::Files).size(), 1);
+    QVERIFY(QDir(out).entryList(QDir::Files).first().endsWith("_1.jpg"));
 }
 
-void TestMainWindow::stalledCameraSkipsTicks()
+void TestMainWindow::stalledCameraKeepsTheWindowLive()
 {
+    fakeEscapi_setDeviceName(0, "Porch", 5);
     auto window = makeWindow(1);
+    auto *status = child<QStatusBar>(*window, "statusBar");
+    // Three frames, then the camera goes quiet. The third moves the title,
+    // which marks the moment of the last frame.
+    const QString lastFrameTitle = "Orvella - 58.8235% Dissimilarity";
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastFrameAt = -1;
+    QTime lastFrame;
+    connect(window.get(), &QWidget::windowTitleChanged, [&](const QString &title) {
+        if (title == lastFrameTitle) {
+            lastFrameAt = clock.elapsed();
+            lastFrame = QTime::currentTime();
+        }
+    });
+    qint64 shownAt = -1;
+    connect(status, &QStatusBar::messageChanged, [&](const QString &text) {
+        if (shownAt < 0 && !text.isEmpty())
+            shownAt = clock.elapsed();
+    });
+    fakeEscapi_setRepeatLast(0, 0);
     queue(0, uniformFrame(0xFFFFFFFF));
+    queue(0, uniformFrame(0xFFFFFFFF));
+    queue(0, uniformFrame(0xFFF0F0F0));
     child<QPushButton>(*window, "cmdBeginCapture")->click();
-    tick(*window);
+    QTRY_VERIFY(lastFrameAt >= 0);
 
-    fakeEscapi_setStalled(0, 1);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    tick(*window);
-    QVERIFY(elapsed.elapsed() < 5000);
-    QCOMPARE(window->windowTitle(), QString("Orvella"));
-    QCOMPARE(window->previousFrame.pixel(0, 0), 0xFFFFFFFFu);
+    LatenessProbe probe;
+    QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() >= lastFrameAt + 3000; }, 10000));
+    qInfo("worst event-loop lateness during the stall: %lld ms", probe.worstMs());
+    QVERIFY2(probe.worstMs() < latenessLimitMs, qPrintable(QString::number(probe.worstMs())));
 
-    // Frames come back: the next tick compares with the last good frame.
-    fakeEscapi_setStalled(0, 0);
-    fakeEscapi_clearFrames(0);
+    // Said after about a second, with the camera's name and the last frame's time.
+    const qint64 shownAfter = shownAt - lastFrameAt;
+    QVERIFY2(shownAt >= 0 && shownAfter >= 900 && shownAfter <= 2500,
+             qPrintable(QString::number(shownAfter)));
+    const QString prefix = "No picture from Porch since ";
+    const QString message = status->currentMessage();
+    QVERIFY2(message.startsWith(prefix), qPrintable(message));
+    const QTime since = QTime::fromString(message.mid(prefix.size()), "hh:mm:ss");
+    QVERIFY2(since.isValid(), qPrintable(message));
+    const int secondsBefore = (since.secsTo(lastFrame) + 86400) % 86400;
+    QVERIFY2(secondsBefore <= 1, qPrintable(message + " " + lastFrame.toString()));
+    QCOMPARE(window->windowTitle(), lastFrameTitle);
+
+    // Frames come back: the message goes, the title moves again.
     queue(0, uniformFrame(0xFF000000));
-    tick(*window);
-    QCOMPARE(window->windowTitle(), QString("Orvella - 1000% Dissimilarity"));
+    QTRY_VERIFY(status->currentMessage().isEmpty());
+    QTRY_COMPARE(window->windowTitle(), QString("Orvella - 941.176% Dissimilarity"));
+    QCOMPARE(child<QPushButton>(*window, "cmdBeginCapture")->text(), QString("Disable"));
+    QCOMPARE(modals->count(), 0);
 }
 
-void TestMainWindow::previousFrameKeptAcrossDisable()
+void TestMainWindow::disableDuringStall()
 {
     auto window = makeWindow(1);
+    auto *status = child<QStatusBar>(*window, "statusBar");
     auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    fakeEscapi_setRepeatLast(0, 0);
     queue(0, uniformFrame(0xFFFFFFFF));
     button->click();
-    tick(*window);
-    button->click();
-    QVERIFY(!window->captureTimer.isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(status->currentMessage().startsWith("No picture from Fake Camera 0"),
+                             10000);
 
-    fakeEscapi_clearFrames(0);
-    queue(0, uniformFrame(0xFF000000));
+    // A request is open and unanswered; Disable does not wait for it.
+    QElapsedTimer press;
+    press.start();
     button->click();
-    tick(*window);
-    QCOMPARE(window->windowTitle(), QString("Orvella - 1000% Dissimilarity"));
+    QVERIFY2(press.elapsed() < latenessLimitMs, qPrintable(QString::number(press.elapsed())));
+    QCOMPARE(button->text(), QString("Enable"));
+    QVERIFY(child<QComboBox>(*window, "camCombo")->isEnabled());
+    QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 0), 1);
+    QVERIFY(!fakeEscapi_isOpen(0));
+    QVERIFY(status->currentMessage().isEmpty());
+    QVERIFY(!asksAgain());
+}
+
+void TestMainWindow::processingChangeStartsANewComparison_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("filterBefore");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("brightness one notch down") << "hSlideBrightnessAdjust" << 0 << 9;
+    QTest::newRow("filter") << "comboFilterChoice" << 0 << 1;
+    QTest::newRow("kernel") << "comboKernelSize" << 1 << 2;
+}
+
+void TestMainWindow::processingChangeStartsANewComparison()
+{
+    QFETCH(QString, control);
+    QFETCH(int, filterBefore);
+    QFETCH(int, value);
+
+    QTemporaryDir out;
+    auto window = makeWindow(1);
+    child<QLineEdit>(*window, "txtOutputDirPath")->setText(out.path() + "/");
+    child<QCheckBox>(*window, "chkRecord")->setChecked(true);
+    child<QCheckBox>(*window, "chkDissimilar")->setChecked(true);
+    child<QSlider>(*window, "hSlideDissimilarity")->setValue(5);
+    child<QComboBox>(*window, "comboFilterChoice")->setCurrentIndex(filterBefore);
+    queue(0, sceneFrame());
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    QTRY_COMPARE(window->windowTitle(), QString(stillTitle));
+
+    QSignalSpy titles(window.get(), &QWidget::windowTitleChanged);
+    if (control == "hSlideBrightnessAdjust")
+        child<QSlider>(*window, "hSlideBrightnessAdjust")->setValue(value);
+    else
+        child<QComboBox>(*window, qPrintable(control))->setCurrentIndex(value);
+    const int changedAt = requests();
+    QTRY_VERIFY(requests() >= changedAt + 3);
+
+    // The scene stayed still: nothing was measured, saved or raised.
+    QCOMPARE(titles.count(), 0);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 0);
+}
+
+void TestMainWindow::otherCameraStartsANewComparison()
+{
+    QTemporaryDir out;
+    auto window = makeWindow(2);
+    auto *button = child<QPushButton>(*window, "cmdBeginCapture");
+    child<QLineEdit>(*window, "txtOutputDirPath")->setText(out.path() + "/");
+    child<QCheckBox>(*window, "chkRecord")->setChecked(true);
+    child<QCheckBox>(*window, "chkDissimilar")->setChecked(true);
+    child<QSlider>(*window, "hSlideDissimilarity")->setValue(5);
+    queue(0, uniformFrame(0xFFFFFFFF));
+    queue(1, uniformFrame(0xFF000000));
+    button->click();
+    QTRY_COMPARE(window->windowTitle(), QString(stillTitle));
+    button->click();
+
+    QSignalSpy titles(window.get(), &QWidget::windowTitleChanged);
+    child<QComboBox>(*window, "camCombo")->setCurrentIndex(1);
+    button->click();
+    QTRY_VERIFY(requests(1) >= 3);
+    QCOMPARE(titles.count(), 0);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 0);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -24,9 +24,8 @@ private slots:
     void deviceName();
 
     void frameReadOutKeepsWordsAndAlpha();
-    void openFailureThenSuccess();
     void closeOnlyWhenUsable();
-    void stalledCameraGivesUpWithinBound();
+    void takeFrameNeverWaits();
     void destructorAlwaysCloses();
 };
 
@@ -129,31 +128,14 @@ void TestCapture::frameReadOutKeepsWordsAndAlpha()
         words[i] = (i * 0x10u) << 24 | 0x00102030u * (i + 1);
     fakeEscapi_queueFrame(0, words.data(), int(words.size()));
 
-    QVERIFY(camera.open());
-    QVERIFY(camera.captureFrame(1000));
+    QVERIFY(captureLibrary().initCapture(0, &camera.params));
+    camera.requestFrame();
+    QVERIFY(camera.takeFrame());
     QCOMPARE(camera.image.format(), QImage::Format_ARGB32);
     QCOMPARE(camera.image.size(), QSize(4, 3));
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 4; ++x)
             QCOMPARE(camera.image.pixel(x, y), words[size_t(y * 4 + x)]);
-}
-
-void TestCapture::openFailureThenSuccess()
-{
-    fakeEscapi_setDeviceCount(1);
-    QCOMPARE(setupCaptureLibrary(), 1);
-    Webcam camera(0, 8, 8);
-    camera.usable = true;
-
-    fakeEscapi_setInitResult(0, 0);
-    QVERIFY(!camera.open());
-    QVERIFY(!camera.usable);
-
-    // A device freed later opens again.
-    fakeEscapi_setInitResult(0, 1);
-    QVERIFY(camera.open());
-    QVERIFY(camera.usable);
-    QCOMPARE(fakeEscapi_deviceCallCount("initCapture", 0), 2);
 }
 
 void TestCapture::closeOnlyWhenUsable()
@@ -169,28 +151,35 @@ void TestCapture::closeOnlyWhenUsable()
     QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 0), 1);
 }
 
-void TestCapture::stalledCameraGivesUpWithinBound()
+void TestCapture::takeFrameNeverWaits()
 {
     fakeEscapi_setDeviceCount(1);
     QCOMPARE(setupCaptureLibrary(), 1);
     Webcam camera(0, 2, 2);
     const unsigned int white[4] = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
     fakeEscapi_queueFrame(0, white, 4);
-    QVERIFY(camera.open());
-    QVERIFY(camera.captureFrame(1000));
+    QVERIFY(captureLibrary().initCapture(0, &camera.params));
+    camera.requestFrame();
+    QVERIFY(camera.takeFrame());
 
     fakeEscapi_setStalled(0, 1);
-    const int pollsBefore = fakeEscapi_deviceCallCount("isCaptureDone", 0);
+    camera.requestFrame();
     QElapsedTimer elapsed;
     elapsed.start();
-    QVERIFY(!camera.captureFrame(50));
-    QVERIFY(elapsed.elapsed() >= 50);
-    // It yields between polls instead of spinning through thousands of them.
-    QVERIFY(fakeEscapi_deviceCallCount("isCaptureDone", 0) - pollsBefore < 200);
+    QVERIFY(!camera.takeFrame());
+    QVERIFY(!camera.takeFrame());
+    QVERIFY(elapsed.elapsed() < 500);
     QCOMPARE(camera.image.pixel(0, 0), 0xFFFFFFFFu);
+    QCOMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 2);
 
+    // The open request is filled once the camera delivers again.
+    const unsigned int black[4] = {0xFF000000, 0xFF000000, 0xFF000000, 0xFF000000};
+    fakeEscapi_clearFrames(0);
+    fakeEscapi_queueFrame(0, black, 4);
     fakeEscapi_setStalled(0, 0);
-    QVERIFY(camera.captureFrame(1000));
+    QVERIFY(camera.takeFrame());
+    QCOMPARE(camera.image.pixel(0, 0), 0xFF000000u);
+    QCOMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 2);
 }
 
 void TestCapture::destructorAlwaysCloses()

@@ -3,11 +3,14 @@
 #include "escapi.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -15,9 +18,13 @@ namespace {
 struct Device {
     std::string name;
     int initResult = 1;
+    int initDelayMs = 0;
+    bool initRunning = false;
     SimpleCapParams params{};
     bool open = false;
     bool stalled = false;
+    bool repeatLast = true;
+    bool wanted = false;
     bool done = false;
     std::deque<std::vector<unsigned int>> frames;
 };
@@ -30,25 +37,19 @@ struct State {
     std::map<int, Device> devices;
     std::map<std::string, int> calls;
     std::map<std::pair<std::string, int>, int> deviceCalls;
+    std::map<std::string, int> offThreadCalls;
+    int overlaps = 0;
     std::string log;
+    std::thread::id owner = std::this_thread::get_id();
 };
+
+// Tests call in from the GUI thread and from the program's worker thread.
+std::mutex lock;
 
 State &state()
 {
     static State s;
     return s;
-}
-
-void note(const char *entry, int device = -1)
-{
-    State &s = state();
-    ++s.calls[entry];
-    if (device >= 0) {
-        ++s.deviceCalls[{entry, device}];
-        s.log += std::string(entry) + "(" + std::to_string(device) + ") ";
-    } else {
-        s.log += std::string(entry) + "() ";
-    }
 }
 
 Device &device(int index)
@@ -59,64 +60,108 @@ Device &device(int index)
     return d;
 }
 
+void note(const char *entry, int index = -1)
+{
+    State &s = state();
+    ++s.calls[entry];
+    if (std::this_thread::get_id() != s.owner)
+        ++s.offThreadCalls[entry];
+    if (index >= 0) {
+        if (device(index).initRunning)
+            ++s.overlaps;
+        ++s.deviceCalls[{entry, index}];
+        s.log += std::string(entry) + "(" + std::to_string(index) + ") ";
+    } else {
+        s.log += std::string(entry) + "() ";
+    }
+}
+
+// Completes an open request when a frame is there to fill it.
+void deliver(Device &d)
+{
+    if (!d.open || !d.wanted || d.stalled || d.frames.empty())
+        return;
+    const std::vector<unsigned int> &frame = d.frames.front();
+    const size_t words = size_t(d.params.width) * size_t(d.params.height);
+    std::copy_n(frame.begin(), std::min(words, frame.size()), d.params.buffer);
+    if (d.frames.size() > 1 || !d.repeatLast)
+        d.frames.pop_front();
+    d.wanted = false;
+    d.done = true;
+}
+
 } // namespace
 
 // The capture library's entry points.
 
 int countCaptureDevices(void)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("countCaptureDevices");
     return state().count;
 }
 
 int initCapture(int deviceno, SimpleCapParams *aParams)
 {
-    note("initCapture", deviceno);
+    int delayMs = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        note("initCapture", deviceno);
+        Device &d = device(deviceno);
+        d.initRunning = true;
+        delayMs = d.initDelayMs;
+    }
+    // Slept without the lock, so the other thread's calls are not held up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+
+    std::lock_guard<std::mutex> guard(lock);
     Device &d = device(deviceno);
+    d.initRunning = false;
     if (!d.initResult)
         return 0;
     d.params = *aParams;
     d.open = true;
+    d.wanted = false;
     d.done = false;
     return d.initResult;
 }
 
 void deinitCapture(int deviceno)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("deinitCapture", deviceno);
     Device &d = device(deviceno);
     d.open = false;
+    d.wanted = false;
     d.done = false;
 }
 
 void doCapture(int deviceno)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("doCapture", deviceno);
     Device &d = device(deviceno);
     d.done = false;
-    if (!d.open || d.stalled || d.frames.empty())
-        return;
-    const std::vector<unsigned int> &frame = d.frames.front();
-    const size_t words = size_t(d.params.width) * size_t(d.params.height);
-    std::copy_n(frame.begin(), std::min(words, frame.size()), d.params.buffer);
-    if (d.frames.size() > 1)
-        d.frames.pop_front();
-    d.done = true;
+    d.wanted = d.open;
+    deliver(d);
 }
 
 int isCaptureDone(int deviceno)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("isCaptureDone", deviceno);
     return device(deviceno).done ? 1 : 0;
 }
 
 void initCOM(void)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("initCOM");
 }
 
 void getCaptureDeviceName(int deviceno, char *namebuffer, int bufferlength)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("getCaptureDeviceName", deviceno);
     const std::string &name = device(deviceno).name;
     std::memset(namebuffer, 0, size_t(bufferlength));
@@ -125,6 +170,7 @@ void getCaptureDeviceName(int deviceno, char *namebuffer, int bufferlength)
 
 int ESCAPIDLLVersion(void)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("ESCAPIDLLVersion");
     return state().version;
 }
@@ -133,82 +179,133 @@ int ESCAPIDLLVersion(void)
 
 void fakeEscapi_reset(void)
 {
+    std::lock_guard<std::mutex> guard(lock);
     state() = State();
 }
 
 void fakeEscapi_setDeviceCount(int count)
 {
+    std::lock_guard<std::mutex> guard(lock);
     state().count = count;
 }
 
 void fakeEscapi_setDeviceName(int index, const char *bytes, int length)
 {
+    std::lock_guard<std::mutex> guard(lock);
     device(index).name.assign(bytes, size_t(std::min(length, 512)));
 }
 
 void fakeEscapi_setVersion(int version)
 {
+    std::lock_guard<std::mutex> guard(lock);
     state().version = version;
 }
 
 void fakeEscapi_setInitResult(int index, int result)
 {
+    std::lock_guard<std::mutex> guard(lock);
     device(index).initResult = result;
+}
+
+void fakeEscapi_setInitDelay(int index, int milliseconds)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    device(index).initDelayMs = std::max(0, milliseconds);
 }
 
 void fakeEscapi_setLoadable(int loadable)
 {
+    std::lock_guard<std::mutex> guard(lock);
     state().loadable = loadable != 0;
 }
 
 int fakeEscapi_isLoadable(void)
 {
+    std::lock_guard<std::mutex> guard(lock);
     return state().loadable ? 1 : 0;
 }
 
 void fakeEscapi_setMissing(const char *entryPoint)
 {
+    std::lock_guard<std::mutex> guard(lock);
     state().missing.insert(entryPoint);
 }
 
 int fakeEscapi_isMissing(const char *entryPoint)
 {
+    std::lock_guard<std::mutex> guard(lock);
     return state().missing.count(entryPoint) ? 1 : 0;
 }
 
 void fakeEscapi_noteLoad(void)
 {
+    std::lock_guard<std::mutex> guard(lock);
     note("load");
 }
 
 void fakeEscapi_queueFrame(int index, const unsigned int *words, int count)
 {
-    device(index).frames.emplace_back(words, words + count);
+    std::lock_guard<std::mutex> guard(lock);
+    Device &d = device(index);
+    d.frames.emplace_back(words, words + count);
+    deliver(d);
 }
 
 void fakeEscapi_clearFrames(int index)
 {
+    std::lock_guard<std::mutex> guard(lock);
     device(index).frames.clear();
 }
 
 void fakeEscapi_setStalled(int index, int stalled)
 {
-    device(index).stalled = stalled != 0;
+    std::lock_guard<std::mutex> guard(lock);
+    Device &d = device(index);
+    d.stalled = stalled != 0;
+    deliver(d);
+}
+
+void fakeEscapi_setRepeatLast(int index, int repeat)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    device(index).repeatLast = repeat != 0;
+}
+
+int fakeEscapi_isOpen(int index)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return device(index).open ? 1 : 0;
 }
 
 int fakeEscapi_callCount(const char *entryPoint)
 {
+    std::lock_guard<std::mutex> guard(lock);
     auto it = state().calls.find(entryPoint);
     return it == state().calls.end() ? 0 : it->second;
 }
 
 int fakeEscapi_deviceCallCount(const char *entryPoint, int index)
 {
+    std::lock_guard<std::mutex> guard(lock);
     auto it = state().deviceCalls.find({entryPoint, index});
     return it == state().deviceCalls.end() ? 0 : it->second;
 }
 
+int fakeEscapi_offThreadCallCount(const char *entryPoint)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = state().offThreadCalls.find(entryPoint);
+    return it == state().offThreadCalls.end() ? 0 : it->second;
+}
+
+int fakeEscapi_overlapCount(void)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return state().overlaps;
+}
+
 const char *fakeEscapi_callLog(void)
 {
+    std::lock_guard<std::mutex> guard(lock);
     return state().log.c_str();
 }

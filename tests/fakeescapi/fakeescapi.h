@@ -3,14 +3,17 @@
 
 // Control side of the test double for the capture library. The double exports
 // the same eight entry points; tests script devices, frames and failures here
-// and read back every call it received.
+// and read back every call it received. Entry points and controls may be
+// called from any thread.
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 // Back to defaults: loadable, version 0x200, no devices, nothing missing,
-// every initCapture succeeds, no frames queued, counts and log cleared.
+// every initCapture succeeds at once, no frames queued, counts and log
+// cleared. The calling thread becomes the one calls are counted against in
+// fakeEscapi_offThreadCallCount.
 void fakeEscapi_reset(void);
 
 void fakeEscapi_setDeviceCount(int count);
@@ -18,6 +21,8 @@ void fakeEscapi_setDeviceCount(int count);
 void fakeEscapi_setDeviceName(int device, const char *bytes, int length);
 void fakeEscapi_setVersion(int version);
 void fakeEscapi_setInitResult(int device, int result);
+// How long initCapture takes for a device, like a slow camera starting.
+void fakeEscapi_setInitDelay(int device, int milliseconds);
 
 // Whether dlopen of the library succeeds, and which entry points dlsym does
 // not find; answered by the loader hooks linked into the test program.
@@ -27,16 +32,28 @@ void fakeEscapi_setMissing(const char *entryPoint);
 int fakeEscapi_isMissing(const char *entryPoint);
 void fakeEscapi_noteLoad(void);
 
-// Frames a device delivers, one per doCapture, in order; the last one queued
-// repeats. With none queued, or while stalled, a capture never completes.
+// Frames a device delivers, one per doCapture, in order. A request made while
+// no frame is available (none queued, or stalled) stays open and completes as
+// soon as one is: when a frame is queued or the stall ends. By default the
+// last frame queued repeats; with repeatLast off a device whose frames have
+// all been delivered stalls until more are queued.
 void fakeEscapi_queueFrame(int device, const unsigned int *words, int count);
 void fakeEscapi_clearFrames(int device);
 void fakeEscapi_setStalled(int device, int stalled);
+void fakeEscapi_setRepeatLast(int device, int repeat);
+
+// Whether a device is open: initCapture succeeded and no deinitCapture since.
+int fakeEscapi_isOpen(int device);
 
 // How often an entry point was called ("load" counts library loads), in all
-// or for one device; and the log of every call as "name(device) " entries.
+// or for one device; how often from another thread than the one that last
+// reset the double; how often any call for a device came in while an
+// initCapture for that device was still running; and the log of every call
+// as "name(device) " entries (read it while no other thread calls in).
 int fakeEscapi_callCount(const char *entryPoint);
 int fakeEscapi_deviceCallCount(const char *entryPoint, int device);
+int fakeEscapi_offThreadCallCount(const char *entryPoint);
+int fakeEscapi_overlapCount(void);
 const char *fakeEscapi_callLog(void);
 
 #ifdef __cplusplus

@@ -1,0 +1,49 @@
+#ifndef ORVELLA_WATCHTICK_H
+#define ORVELLA_WATCHTICK_H
+
+#include <QImage>
+
+// The window's controls as one tick reads them.
+struct WatchSettings {
+    int filterChoice = 0;    // 0 none, 1 median, 2 mean, 3 median then mean
+    int kernelSizeIndex = 0; // 0 3x3, 1 5x5, 2 7x7
+    int brightness = 10;     // 1..20, 10 leaves the frame alone
+    int threshold = 20;      // level at which a frame counts as dissimilar
+    bool record = false;     // the master switch of recording and alerts
+    bool onlyDissimilar = false;
+};
+
+// What one tick made of a camera frame.
+struct TickResult {
+    QImage frame;          // the processed frame, shown live
+    bool compared = false; // false on the first frame of a comparison
+    double dissimilarity = 0.0;
+    int level = 0;       // 1000 * dissimilarity, truncated
+    bool record = false; // save the processed frame
+    bool alert = false;  // raise the sound and e-mail alerts
+};
+
+// The work of a capture tick, without widgets: processes each frame with the
+// settings given, compares it with the previous processed frame and decides
+// on recording and alerts. A new comparison, in which the next frame is only
+// stored, starts after restart() and whenever the filter, the kernel size or
+// the brightness differ from those the previous frame was processed with:
+// frames processed differently are not compared.
+class WatchTick
+{
+public:
+    void restart() { hasPrevious = false; }
+
+    TickResult process(const QImage &cameraFrame, const WatchSettings &settings);
+
+    // The last comparison's difference image; its memory serves every tick.
+    const QImage &difference() const { return differenceImage; }
+
+private:
+    bool hasPrevious = false;
+    QImage previous;
+    WatchSettings previousSettings;
+    QImage differenceImage;
+};
+
+#endif
