@@ -6,8 +6,7 @@
 
 AlertDesk::AlertDesk(AlertSettings settings, MailSpool &spool, std::function<void()> mailQueued)
     : m_settings(std::move(settings)), m_spool(spool), m_mailQueued(std::move(mailQueued)),
-      m_book(m_settings.holdOff), m_budget(m_settings.maxPerHour),
-      m_random(std::random_device{}())
+      m_book(m_settings.holdOff), m_budget(m_settings.maxPerHour), m_random(std::random_device{}())
 {
 }
 

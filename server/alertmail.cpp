@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
-namespace {
+namespace
+{
 
 std::tm localParts(WallTime time)
 {
@@ -75,8 +76,9 @@ std::string makeMessageId(WallTime time, std::uint64_t random, const std::string
 {
     const std::string sender = envelopeAddress(from);
     const std::size_t at = sender.rfind('@');
-    const std::string domain =
-        at == std::string::npos || at + 1 == sender.size() ? "orvella-server" : sender.substr(at + 1);
+    const std::string domain = at == std::string::npos || at + 1 == sender.size()
+                                   ? "orvella-server"
+                                   : sender.substr(at + 1);
     const std::time_t seconds = WallClock::to_time_t(time);
     std::tm parts{};
     gmtime_r(&seconds, &parts);

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
-namespace {
+namespace
+{
 
 std::string lowered(std::string_view text)
 {

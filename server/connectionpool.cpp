@@ -1,6 +1,7 @@
 #include "connectionpool.h"
 
-namespace {
+namespace
+{
 thread_local bool t_rejecting = false;
 }
 

@@ -2,8 +2,8 @@
 
 #include "logline.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -42,9 +43,9 @@ void socketAddress(int fd, bool peer, std::string &ip, int &port)
                             : ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
     char host[NI_MAXHOST] = "";
     char service[NI_MAXSERV] = "";
-    if (result != 0 || ::getnameinfo(reinterpret_cast<sockaddr *>(&address), length, host,
-                                     sizeof host, service, sizeof service,
-                                     NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    if (result != 0 ||
+        ::getnameinfo(reinterpret_cast<sockaddr *>(&address), length, host, sizeof host, service,
+                      sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
         ip = "unknown";
         port = 0;
         return;
@@ -151,8 +152,8 @@ bool ConnectionStream::is_readable() const
 bool ConnectionStream::is_writable() const
 {
     pollfd fds = {m_fd, POLLOUT, 0};
-    return m_cutOff == CutOff::None &&
-           ::poll(&fds, 1, toPollTimeout(m_limits.writeTimeout)) == 1 && (fds.revents & POLLOUT);
+    return m_cutOff == CutOff::None && ::poll(&fds, 1, toPollTimeout(m_limits.writeTimeout)) == 1 &&
+           (fds.revents & POLLOUT);
 }
 
 ssize_t ConnectionStream::write(const char *ptr, std::size_t size)
@@ -177,11 +178,10 @@ void ConnectionStream::cut(CutOff why)
     write(answer, length);
     m_cutOff = why;
     logLine("request " + m_clientIp + " " +
-            (why == CutOff::TooLarge ? "431 request header over " +
-                                           std::to_string(m_limits.maxHeaderBytes) + " bytes"
-                                     : "408 request header not complete in " +
-                                           std::to_string(m_limits.headerTimeout.count()) +
-                                           " ms") +
+            (why == CutOff::TooLarge
+                 ? "431 request header over " + std::to_string(m_limits.maxHeaderBytes) + " bytes"
+                 : "408 request header not complete in " +
+                       std::to_string(m_limits.headerTimeout.count()) + " ms") +
             ", cut off");
 }
 

@@ -10,7 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The connection a worker thread is serving, and what the router said about
 // its current request, for the log line the library's logger writes.

@@ -59,9 +59,8 @@ void MailDelivery::run()
         // The folder is the truth: what is in it waits, whoever put it there.
         const std::vector<std::string> names = m_spool.waiting();
         for (auto it = m_schedule.begin(); it != m_schedule.end();)
-            it = std::binary_search(names.begin(), names.end(), it->first)
-                     ? std::next(it)
-                     : m_schedule.erase(it);
+            it = std::binary_search(names.begin(), names.end(), it->first) ? std::next(it)
+                                                                           : m_schedule.erase(it);
         for (const std::string &name : names) {
             Schedule &schedule = m_schedule[name];
             if (schedule.attempts == 0 || schedule.next <= WallClock::now())
@@ -106,8 +105,7 @@ void MailDelivery::deliver(const std::string &name, Schedule &schedule)
         return;
     case SmtpOutcome::Refused:
         m_spool.moveAside(name);
-        logLine(head + "refused for good" + code + ": " + outcome.detail +
-                "; moved to failed/");
+        logLine(head + "refused for good" + code + ": " + outcome.detail + "; moved to failed/");
         m_schedule.erase(name);
         return;
     case SmtpOutcome::TryLater:

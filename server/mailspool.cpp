@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 const char suffix[] = ".mail";
 
@@ -25,7 +26,8 @@ bool makeFolder(const std::string &path, std::string &error)
             return false;
         }
     }
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         error = path + ": not a folder";
         return false;
@@ -96,8 +98,7 @@ bool MailSpool::prepare(std::string &error) const
            makeFolder(m_folder + "/failed", error);
 }
 
-std::optional<std::string> MailSpool::add(const SpooledMail &mail, WallTime now,
-                                          std::string &error)
+std::optional<std::string> MailSpool::add(const SpooledMail &mail, WallTime now, std::string &error)
 {
     const long long millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();

@@ -17,7 +17,8 @@
 #include <sstream>
 #include <thread>
 
-namespace {
+namespace
+{
 
 bool readFile(const std::string &path, std::string &text)
 {
@@ -140,8 +141,8 @@ int main(int argc, char *argv[])
     const std::string host = config.listen.host.find(':') != std::string::npos
                                  ? "[" + config.listen.host + "]"
                                  : config.listen.host;
-    logLine("listening on " + host + ":" + std::to_string(port) + ", spool " + config.spool +
-            ", " + std::to_string(config.allow.size()) + " allow-list entr" +
+    logLine("listening on " + host + ":" + std::to_string(port) + ", spool " + config.spool + ", " +
+            std::to_string(config.allow.size()) + " allow-list entr" +
             (config.allow.size() == 1 ? "y" : "ies"));
     const bool served = listener.serve();
 

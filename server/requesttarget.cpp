@@ -1,6 +1,7 @@
 #include "requesttarget.h"
 
-namespace {
+namespace
+{
 
 int hexValue(char c)
 {

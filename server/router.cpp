@@ -39,9 +39,9 @@ Reply Router::handle(const std::string &method, const std::string &target,
         const auto version = m_settings.latestVersions.find(PageProductId);
         reply.status = 200;
         reply.contentType = "text/html; charset=utf-8";
-        reply.body = downloadPage(
-            version == m_settings.latestVersions.end() ? std::string() : version->second,
-            m_settings.downloadUrl);
+        reply.body = downloadPage(version == m_settings.latestVersions.end() ? std::string()
+                                                                             : version->second,
+                                  m_settings.downloadUrl);
     } else {
         reply.body = "not found";
     }

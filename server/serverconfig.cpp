@@ -12,7 +12,8 @@
 #include <memory>
 #include <set>
 
-namespace {
+namespace
+{
 
 bool isTrimChar(char c)
 {
@@ -90,8 +91,7 @@ void checkKnownKeys(GKeyFile *file, ConfigResult &result)
 {
     static const std::map<std::string, std::set<std::string>> known = {
         {"server", {"listen", "spool", "max_connections", "header_timeout"}},
-        {"smtp",
-         {"url", "starttls", "user", "password_file", "from", "retry_delay", "retry_for"}},
+        {"smtp", {"url", "starttls", "user", "password_file", "from", "retry_delay", "retry_for"}},
         {"alerts", {"allow", "holdoff", "max_per_hour", "max_requests_per_second"}},
         {"updates", {"download_url"}},
     };
@@ -109,12 +109,10 @@ void checkKnownKeys(GKeyFile *file, ConfigResult &result)
         for (gsize k = 0; keys && k < keyCount; ++k) {
             const std::string key = keys[k];
             const bool productId =
-                group == "updates" && std::all_of(key.begin(), key.end(), [](unsigned char c) {
-                    return std::isdigit(c);
-                });
+                group == "updates" && std::all_of(key.begin(), key.end(),
+                                                  [](unsigned char c) { return std::isdigit(c); });
             if (!productId && !section->second.count(key))
-                result.warnings.push_back("unknown key " + key + " in [" + group +
-                                          "] is ignored");
+                result.warnings.push_back("unknown key " + key + " in [" + group + "] is ignored");
         }
         g_strfreev(keys);
     }
@@ -172,8 +170,7 @@ ConfigResult parseConfig(std::string_view text)
     ConfigResult result;
     std::unique_ptr<GKeyFile, KeyFileDeleter> file(g_key_file_new());
     GError *error = nullptr;
-    if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE,
-                                   &error)) {
+    if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, &error)) {
         result.errors.push_back(error ? error->message : "unreadable configuration");
         g_clear_error(&error);
         return result;
@@ -225,7 +222,8 @@ ConfigResult parseConfig(std::string_view text)
         if (config.from.empty() || hasControlCharacter(config.from) ||
             envelopeAddress(config.from).find('@') == std::string::npos ||
             envelopeAddress(config.from).find_first_of(",<> ") != std::string::npos)
-            read.error("smtp", "from", "must be a sender address, e.g. Orvella <alerts@example.net>");
+            read.error("smtp", "from",
+                       "must be a sender address, e.g. Orvella <alerts@example.net>");
     }
     if (hasControlCharacter(config.smtpUrl) || hasControlCharacter(config.smtpUser))
         read.error("smtp", "url", "holds control characters");
@@ -239,7 +237,8 @@ ConfigResult parseConfig(std::string_view text)
             continue;
         const std::string version = read.text("updates", keys[k], std::string());
         if (!isVersionText(version))
-            read.error("updates", keys[k], "must be a version such as 1.1, not \"" + version + "\"");
+            read.error("updates", keys[k],
+                       "must be a version such as 1.1, not \"" + version + "\"");
         else
             config.latestVersions[key] = version;
     }

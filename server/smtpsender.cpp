@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 struct Upload {
     const std::string *text;

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cctype>
 
-namespace {
+namespace
+{
 
 bool allDigits(const std::string &text)
 {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
-        return std::isdigit(c) != 0;
-    });
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                        [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 // Compares two digit strings as numbers of any length.

@@ -16,7 +16,8 @@
 
 using namespace std::chrono;
 
-namespace {
+namespace
+{
 
 // 2026-12-07 09:15:03 UTC
 const WallTime t0 = WallTime(seconds(1796634903));
@@ -229,7 +230,8 @@ void TestServerBooks::firstMail()
     QCOMPARE(header.value(0), QString("Date: Mon, 07 Dec 2026 10:15:03 +0100"));
     QCOMPARE(header.value(1), QString("From: Orvella <alerts@example.net>"));
     QCOMPARE(header.value(2), QString("To: guard+cam@example.com"));
-    QCOMPARE(header.value(3), QString("Subject: Orvella: motion detected at 2026-12-07 10:15:03 CET"));
+    QCOMPARE(header.value(3),
+             QString("Subject: Orvella: motion detected at 2026-12-07 10:15:03 CET"));
     QCOMPARE(header.value(4), QString("Message-ID: <20261207091503.0000000000abcdef@example.net>"));
     QVERIFY(header.contains("Content-Type: text/plain; charset=utf-8"));
     const QString body = text.mid(text.indexOf("\r\n\r\n") + 4);
@@ -266,10 +268,15 @@ void TestServerBooks::envelope_data()
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("domain");
-    QTest::newRow("name and address") << "Orvella <alerts@example.net>" << "alerts@example.net"
+    QTest::newRow("name and address") << "Orvella <alerts@example.net>"
+                                      << "alerts@example.net"
                                       << "example.net";
-    QTest::newRow("bare") << "  alerts@example.net " << "alerts@example.net" << "example.net";
-    QTest::newRow("no domain") << "alerts" << "alerts" << "orvella-server";
+    QTest::newRow("bare") << "  alerts@example.net "
+                          << "alerts@example.net"
+                          << "example.net";
+    QTest::newRow("no domain") << "alerts"
+                               << "alerts"
+                               << "orvella-server";
 }
 
 void TestServerBooks::envelope()
@@ -289,8 +296,7 @@ void TestServerBooks::spoolText_data()
     QTest::addColumn<bool>("ok");
     QTest::newRow("whole") << QByteArray("from a@b.cd\nto c@d.ef\n\nSubject: x\r\n\r\nhi\r\n")
                            << true;
-    QTest::newRow("no blank line") << QByteArray("from a@b.cd\nto c@d.ef\nSubject: x\r\n")
-                                   << false;
+    QTest::newRow("no blank line") << QByteArray("from a@b.cd\nto c@d.ef\nSubject: x\r\n") << false;
     QTest::newRow("no recipient") << QByteArray("from a@b.cd\nto \n\nx") << false;
     QTest::newRow("cut short") << QByteArray("from a@b.cd\n") << false;
     QTest::newRow("empty") << QByteArray() << false;

@@ -11,7 +11,8 @@
 
 #include <QtTest>
 
-namespace {
+namespace
+{
 
 // The example from the server's documentation, exactly as administrators
 // write it, inline comments included.
@@ -83,8 +84,8 @@ void TestServerParsing::requestTarget_data()
                            << "/updates/orvemailer.php" << QStringList{"x=you@example.com"};
     QTest::newRow("encoded plus") << "/a?x=guard%2Bcam@example.com" << true << "/a"
                                   << QStringList{"x=guard+cam@example.com"};
-    QTest::newRow("raw plus stays") << "/a?x=guard+cam@example.com" << true << "/a"
-                                    << QStringList{"x=guard+cam@example.com"};
+    QTest::newRow("raw plus stays")
+        << "/a?x=guard+cam@example.com" << true << "/a" << QStringList{"x=guard+cam@example.com"};
     QTest::newRow("crlf decoded") << "/a?x=a%0d%0aBcc:%20b" << true << "/a"
                                   << QStringList{"x=a\r\nBcc: b"};
     QTest::newRow("two") << "/updates/lookup.php?id=6&vn=10" << true << "/updates/lookup.php"
@@ -192,8 +193,10 @@ void TestServerParsing::allowList_data()
     QTest::newRow("subdomain not covered") << list << "a@mail.example.org" << false;
     QTest::newRow("look-alike domain") << list << "a@badexample.org" << false;
     QTest::newRow("domain as suffix of local part") << list << "example.org@evil.com" << false;
-    QTest::newRow("empty list") << "" << "you@example.com" << false;
-    QTest::newRow("blank list") << "  ,  " << "you@example.com" << false;
+    QTest::newRow("empty list") << ""
+                                << "you@example.com" << false;
+    QTest::newRow("blank list") << "  ,  "
+                                << "you@example.com" << false;
     QTest::newRow("spaces only as separator") << "a@example.com b@example.com"
                                               << "b@example.com" << true;
 }
@@ -242,11 +245,16 @@ void TestServerParsing::inlineComment_data()
 {
     QTest::addColumn<QString>("raw");
     QTest::addColumn<QString>("value");
-    QTest::newRow("comment") << "300   # seconds" << "300";
-    QTest::newRow("tab before hash") << "300\t# seconds" << "300";
-    QTest::newRow("only comment") << "     # file holding the password" << "";
-    QTest::newRow("hash inside value") << "https://example.net/#top" << "https://example.net/#top";
-    QTest::newRow("no comment") << "  1.1  " << "1.1";
+    QTest::newRow("comment") << "300   # seconds"
+                             << "300";
+    QTest::newRow("tab before hash") << "300\t# seconds"
+                                     << "300";
+    QTest::newRow("only comment") << "     # file holding the password"
+                                  << "";
+    QTest::newRow("hash inside value") << "https://example.net/#top"
+                                       << "https://example.net/#top";
+    QTest::newRow("no comment") << "  1.1  "
+                                << "1.1";
     QTest::newRow("comma list") << "a@example.com, @example.org  # who"
                                 << "a@example.com, @example.org";
 }
@@ -264,14 +272,22 @@ void TestServerParsing::configErrors_data()
     QTest::addColumn<QString>("errorPart");
 
     const QString smtp = "[smtp]\nurl = smtp://127.0.0.1:25\nfrom = a@example.net\n";
-    QTest::newRow("key before section") << "listen = 1.2.3.4:80\n" << "group";
-    QTest::newRow("not key=value") << "[server]\nlisten\n" << "listen";
-    QTest::newRow("bad listen") << "[server]\nlisten = 80\n" << "listen";
-    QTest::newRow("bad port") << "[server]\nlisten = 0.0.0.0:70000\n" << "listen";
-    QTest::newRow("relative spool") << "[server]\nspool = spool\n" << "spool";
-    QTest::newRow("starttls") << "[smtp]\nstarttls = maybe\n" << "starttls";
-    QTest::newRow("holdoff text") << "[alerts]\nholdoff = five\n" << "holdoff";
-    QTest::newRow("holdoff negative") << "[alerts]\nholdoff = -1\n" << "holdoff";
+    QTest::newRow("key before section") << "listen = 1.2.3.4:80\n"
+                                        << "group";
+    QTest::newRow("not key=value") << "[server]\nlisten\n"
+                                   << "listen";
+    QTest::newRow("bad listen") << "[server]\nlisten = 80\n"
+                                << "listen";
+    QTest::newRow("bad port") << "[server]\nlisten = 0.0.0.0:70000\n"
+                              << "listen";
+    QTest::newRow("relative spool") << "[server]\nspool = spool\n"
+                                    << "spool";
+    QTest::newRow("starttls") << "[smtp]\nstarttls = maybe\n"
+                              << "starttls";
+    QTest::newRow("holdoff text") << "[alerts]\nholdoff = five\n"
+                                  << "holdoff";
+    QTest::newRow("holdoff negative") << "[alerts]\nholdoff = -1\n"
+                                      << "holdoff";
     QTest::newRow("rate zero") << "[alerts]\nmax_requests_per_second = 0\n"
                                << "max_requests_per_second";
     QTest::newRow("bad allow entry") << smtp + "[alerts]\nallow = you@example.com, nobody\n"
@@ -289,8 +305,10 @@ void TestServerParsing::configErrors_data()
     QTest::newRow("http url for smtp") << "[smtp]\nurl = http://h/\nfrom = a@example.net\n"
                                           "[alerts]\nallow = a@example.com\n"
                                        << "url";
-    QTest::newRow("version with bar") << "[updates]\n6 = 1.1|\n" << "6";
-    QTest::newRow("version text") << "[updates]\n6 = latest\n" << "6";
+    QTest::newRow("version with bar") << "[updates]\n6 = 1.1|\n"
+                                      << "6";
+    QTest::newRow("version text") << "[updates]\n6 = latest\n"
+                                  << "6";
     QTest::newRow("download url") << "[updates]\ndownload_url = javascript:alert(1)\n"
                                   << "download_url";
 }
@@ -362,17 +380,22 @@ void TestServerParsing::commandLine_data()
     QTest::addColumn<QString>("listen");
     QTest::addColumn<bool>("check");
 
-    QTest::newRow("none") << QStringList{} << true << "/etc/orvella-server.conf" << "" << false;
+    QTest::newRow("none") << QStringList{} << true << "/etc/orvella-server.conf"
+                          << "" << false;
     QTest::newRow("config") << QStringList{"--config", "/tmp/a.conf"} << true << "/tmp/a.conf"
                             << "" << false;
-    QTest::newRow("config equals") << QStringList{"--config=/tmp/a.conf", "--check-config"}
-                                   << true << "/tmp/a.conf" << "" << true;
+    QTest::newRow("config equals")
+        << QStringList{"--config=/tmp/a.conf", "--check-config"} << true << "/tmp/a.conf"
+        << "" << true;
     QTest::newRow("listen") << QStringList{"--listen", "127.0.0.1:8080"} << true
-                            << "/etc/orvella-server.conf" << "127.0.0.1:8080" << false;
-    QTest::newRow("missing value") << QStringList{"--config"} << false << "" << "" << false;
-    QTest::newRow("value on flag") << QStringList{"--check-config=yes"} << false << "" << ""
-                                   << false;
-    QTest::newRow("unknown") << QStringList{"--verbose"} << false << "" << "" << false;
+                            << "/etc/orvella-server.conf"
+                            << "127.0.0.1:8080" << false;
+    QTest::newRow("missing value") << QStringList{"--config"} << false << ""
+                                   << "" << false;
+    QTest::newRow("value on flag") << QStringList{"--check-config=yes"} << false << ""
+                                   << "" << false;
+    QTest::newRow("unknown") << QStringList{"--verbose"} << false << ""
+                             << "" << false;
 }
 
 void TestServerParsing::commandLine()
@@ -402,21 +425,45 @@ void TestServerParsing::updateLookup_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("body");
 
-    QTest::newRow("older") << "1.1" << "/updates/lookup.php?id=6&vn=10" << "1.1|";
-    QTest::newRow("same") << "1.1" << "/updates/lookup.php?id=6&vn=11" << "1.1";
-    QTest::newRow("newer") << "1.1" << "/updates/lookup.php?id=6&vn=12" << "1.1";
-    QTest::newRow("latest 1.0, program 1.0") << "1.0" << "/updates/lookup.php?id=6&vn=10"
+    QTest::newRow("older") << "1.1"
+                           << "/updates/lookup.php?id=6&vn=10"
+                           << "1.1|";
+    QTest::newRow("same") << "1.1"
+                          << "/updates/lookup.php?id=6&vn=11"
+                          << "1.1";
+    QTest::newRow("newer") << "1.1"
+                           << "/updates/lookup.php?id=6&vn=12"
+                           << "1.1";
+    QTest::newRow("latest 1.0, program 1.0") << "1.0"
+                                             << "/updates/lookup.php?id=6&vn=10"
                                              << "1.0";
-    QTest::newRow("three parts") << "2.0.1" << "/updates/lookup.php?id=6&vn=200" << "2.0.1|";
-    QTest::newRow("leading zeros") << "1.1" << "/updates/lookup.php?id=6&vn=0011" << "1.1";
-    QTest::newRow("long number") << "1.1" << "/updates/lookup.php?id=6&vn=99999999999999999999"
+    QTest::newRow("three parts") << "2.0.1"
+                                 << "/updates/lookup.php?id=6&vn=200"
+                                 << "2.0.1|";
+    QTest::newRow("leading zeros") << "1.1"
+                                   << "/updates/lookup.php?id=6&vn=0011"
+                                   << "1.1";
+    QTest::newRow("long number") << "1.1"
+                                 << "/updates/lookup.php?id=6&vn=99999999999999999999"
                                  << "1.1";
-    QTest::newRow("unknown id") << "1.1" << "/updates/lookup.php?id=7&vn=10" << "unknown";
-    QTest::newRow("no id") << "1.1" << "/updates/lookup.php?vn=10" << "unknown";
-    QTest::newRow("no vn") << "1.1" << "/updates/lookup.php?id=6" << "unknown";
-    QTest::newRow("vn not digits") << "1.1" << "/updates/lookup.php?id=6&vn=1.0" << "unknown";
-    QTest::newRow("vn empty") << "1.1" << "/updates/lookup.php?id=6&vn=" << "unknown";
-    QTest::newRow("vn twice") << "1.1" << "/updates/lookup.php?id=6&vn=1&vn=99" << "unknown";
+    QTest::newRow("unknown id") << "1.1"
+                                << "/updates/lookup.php?id=7&vn=10"
+                                << "unknown";
+    QTest::newRow("no id") << "1.1"
+                           << "/updates/lookup.php?vn=10"
+                           << "unknown";
+    QTest::newRow("no vn") << "1.1"
+                           << "/updates/lookup.php?id=6"
+                           << "unknown";
+    QTest::newRow("vn not digits") << "1.1"
+                                   << "/updates/lookup.php?id=6&vn=1.0"
+                                   << "unknown";
+    QTest::newRow("vn empty") << "1.1"
+                              << "/updates/lookup.php?id=6&vn="
+                              << "unknown";
+    QTest::newRow("vn twice") << "1.1"
+                              << "/updates/lookup.php?id=6&vn=1&vn=99"
+                              << "unknown";
 }
 
 void TestServerParsing::updateLookup()
