@@ -12,6 +12,12 @@ ORVELLA_PACKAGES=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libbenchmark-dev
     fonts-dejavu-extra
+    libcpp-httplib-dev libcurl4-openssl-dev libglib2.0-dev
+)
+
+# Only the tests need these (scripts/test installs them).
+ORVELLA_TEST_PACKAGES=(
+    python3-aiosmtpd
 )
 
 orvella_install_packages() {
