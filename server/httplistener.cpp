@@ -4,6 +4,8 @@
 #include "logline.h"
 
 #include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -112,6 +114,11 @@ bool HttpListener::process_and_close_socket(socket_t sock)
         logLine("request " + ip + " 503 too many open connections, cut off");
         return false;
     }
+
+    // The library writes head and body separately; without this a kept-alive
+    // connection waits for the client's delayed ACK before the body goes.
+    const int one = 1;
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
     ConnectionStream stream(sock, m_stopFd, m_limits);
     t_connection = &stream;
