@@ -4,9 +4,9 @@
 #include "logline.h"
 
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -168,8 +168,11 @@ void HttpListener::logRequest(const httplib::Request &request, const httplib::Re
     if (t_connection && t_connection->cutOff() != ConnectionStream::CutOff::None)
         return; // the cut-off wrote its own line
     const std::string client = t_connection ? t_connection->clientIp() : request.remote_addr;
-    std::string line = "request " + client + " \"" + printable(request.method, 16) + " " +
-                       printable(request.target) + "\" " + std::to_string(response.status);
+    // A request the library could not parse has neither method nor target.
+    const std::string what = request.method.empty()
+                                 ? std::string("(unreadable request)")
+                                 : printable(request.method, 16) + " " + printable(request.target);
+    std::string line = "request " + client + " \"" + what + "\" " + std::to_string(response.status);
     if (!response.body.empty() && response.body.size() < 20)
         line += " " + response.body;
     if (!t_note.empty())
