@@ -1,5 +1,6 @@
 // The server's bookkeeping: hold-offs, the hourly cap, the rate per client,
 // retry delays, the alert mail's text and the spool folder.
+#include "alertdesk.h"
 #include "alertmail.h"
 #include "holdoffbook.h"
 #include "mailbudget.h"
@@ -46,6 +47,9 @@ private slots:
     void spoolText_data();
     void spoolText();
     void spoolFolder();
+    void deskAnswers_data();
+    void deskAnswers();
+    void deskKeepsTheHourlyCap();
 };
 
 void TestServerBooks::initTestCase()
@@ -336,6 +340,72 @@ void TestServerBooks::spoolFolder()
     QVERIFY(spool.remove(*second));
     QVERIFY(spool.waiting().empty());
     QVERIFY(!MailSpool::acceptedAt("notes.txt"));
+}
+
+void TestServerBooks::deskAnswers_data()
+{
+    QTest::addColumn<QString>("address"); // "-" for none
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("body");
+    QTest::newRow("allowed") << "you@example.com" << 200 << "queued";
+    QTest::newRow("not allowed") << "me@example.com" << 403 << "refused";
+    QTest::newRow("malformed") << "you@example.com\r\nBcc: x@example.com" << 400 << "refused";
+    QTest::newRow("missing") << "-" << 400 << "refused";
+}
+
+void TestServerBooks::deskAnswers()
+{
+    QFETCH(QString, address);
+    QFETCH(int, status);
+    QFETCH(QString, body);
+    QTemporaryDir dir;
+    MailSpool spool(dir.path().toStdString());
+    std::string error;
+    QVERIFY(spool.prepare(error));
+    AlertSettings settings;
+    settings.allow = AllowList::parse("you@example.com");
+    settings.from = "alerts@example.net";
+    int queued = 0;
+    AlertDesk desk(settings, spool, [&queued] { ++queued; });
+    const std::optional<std::string> given =
+        address == "-" ? std::nullopt : std::optional<std::string>(address.toStdString());
+    const AlertDesk::Answer answer = desk.alert(given, "10.0.0.1", t0);
+    QCOMPARE(answer.status, status);
+    QCOMPARE(QString::fromStdString(answer.body), body);
+    QCOMPARE(int(spool.waiting().size()), body == "queued" ? 1 : 0);
+    QCOMPARE(queued, body == "queued" ? 1 : 0);
+}
+
+void TestServerBooks::deskKeepsTheHourlyCap()
+{
+    QTemporaryDir dir;
+    MailSpool spool(dir.path().toStdString());
+    std::string error;
+    QVERIFY(spool.prepare(error));
+    AlertSettings settings;
+    settings.allow = AllowList::parse("@example.com");
+    settings.holdOff = seconds(300);
+    settings.maxPerHour = 1;
+    settings.from = "alerts@example.net";
+    AlertDesk desk(settings, spool, nullptr);
+
+    QCOMPARE(desk.alert(std::string("a@example.com"), "10.0.0.1", t0).body, std::string("queued"));
+    // The hour's one mail is gone: b's first alert is counted instead.
+    QCOMPARE(desk.alert(std::string("b@example.com"), "10.0.0.2", t0 + seconds(1)).body,
+             std::string("held"));
+    QCOMPARE(desk.alert(std::string("b@example.com"), "10.0.0.2", t0 + seconds(2)).body,
+             std::string("held"));
+    QCOMPARE(int(spool.waiting().size()), 1);
+    // Its hold-off ends within the hour: no room, carried over.
+    desk.endHoldOffs(t0 + seconds(301));
+    QCOMPARE(int(spool.waiting().size()), 1);
+    // After the hour the summary goes, with both alerts.
+    desk.endHoldOffs(t0 + seconds(3602));
+    const auto waiting = spool.waiting();
+    QCOMPARE(int(waiting.size()), 2);
+    const SpooledMail summary = *spool.read(waiting.back());
+    QCOMPARE(QString::fromStdString(summary.recipient), QString("b@example.com"));
+    QVERIFY(QString::fromStdString(summary.message).contains("Alerts: 2 more\r\n"));
 }
 
 QTEST_APPLESS_MAIN(TestServerBooks)

@@ -380,7 +380,7 @@ void TestServerProcess::rateCapPerClient()
     ServerProcess server;
     QVERIFY(server.start(config));
     QList<int> statuses;
-    for (int i = 0; i < 60; ++i)
+    for (int i = 0; i < 100; ++i)
         statuses << statusOf(
             exchange(server.port(), programRequest("/updates/lookup.php?id=6&vn=10")));
     // A full second's worth first, then mostly refused.
