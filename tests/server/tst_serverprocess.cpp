@@ -89,6 +89,8 @@ private slots:
     void rateCapPerClient();
     void emptyAllowListRefusesAll();
     void spoolSurvivesRestart();
+    void givenUpAfterRetryTime();
+    void starttlsRequiredNeverSendsPlain();
     void commandLine();
 
 private:
@@ -442,6 +444,42 @@ void TestServerProcess::spoolSurvivesRestart()
     sink.stop();
 }
 
+void TestServerProcess::givenUpAfterRetryTime()
+{
+    // retry_for = 0: the first failed attempt is the last.
+    QTemporaryDir dir;
+    const QString config = dir.path() + "/giveup.conf";
+    const QString spool = dir.path() + "/spool";
+    QVERIFY(
+        writeFile(config, configText(spool, freePort(), usualAlerts, "[smtp]\nretry_for = 0\n")));
+    ServerProcess server;
+    QVERIFY(server.start(config));
+    QCOMPARE(bodyOf(exchange(server.port(), programRequest(alertTarget("you@example.com")))),
+             QByteArray("queued"));
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(spool + "/failed").entryList(QDir::Files).size(), 1, 20000);
+    QVERIFY(QDir(spool).entryList({"*.mail"}, QDir::Files).isEmpty());
+    QTRY_COMPARE(server.countLines("gave up after 0 s, moved to failed/"), 1);
+}
+
+void TestServerProcess::starttlsRequiredNeverSendsPlain()
+{
+    // The sink offers no STARTTLS; with it required nothing may go in clear.
+    QTemporaryDir dir;
+    const QString config = dir.path() + "/tls.conf";
+    QByteArray text = configText(dir.path() + "/spool", m_sink->port(), usualAlerts);
+    text.replace("starttls = off", "starttls = required");
+    QVERIFY(writeFile(config, text));
+    ServerProcess server;
+    QVERIFY(server.start(config));
+    const int before = m_sink->count();
+    QCOMPARE(bodyOf(exchange(server.port(), programRequest(alertTarget("tls@example.org")))),
+             QByteArray("queued"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.countLines("delivery "), 1, 20000);
+    QVERIFY(server.log().filter("delivery ").first().contains("not delivered"));
+    QCOMPARE(m_sink->count(), before);
+    QCOMPARE(QDir(dir.path() + "/spool").entryList({"*.mail"}, QDir::Files).size(), 1);
+}
+
 void TestServerProcess::commandLine()
 {
     QProcess check;
@@ -457,6 +495,13 @@ void TestServerProcess::commandLine()
     QVERIFY(check.waitForFinished(10000));
     QCOMPARE(check.exitCode(), 1);
     QVERIFY(check.readAllStandardError().contains("holdoff"));
+
+    const QString noPassword = dir.path() + "/nopassword.conf";
+    QVERIFY(writeFile(noPassword, "[smtp]\npassword_file = " + dir.path().toUtf8() + "/missing\n"));
+    check.start(ORVELLA_SERVER_BINARY, {"--check-config", "--config", noPassword});
+    QVERIFY(check.waitForFinished(10000));
+    QCOMPARE(check.exitCode(), 1);
+    QVERIFY(check.readAllStandardError().contains("password file"));
 
     check.start(ORVELLA_SERVER_BINARY, {"--version"});
     QVERIFY(check.waitForFinished(10000));
