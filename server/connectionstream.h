@@ -32,6 +32,7 @@ public:
     bool beginRequest(bool first);
     // The library has read the whole header.
     void headerComplete() { m_inHeader = false; }
+    bool inHeader() const { return m_inHeader; }
 
     CutOff cutOff() const { return m_cutOff; }
     const std::string &clientIp() const { return m_clientIp; }

@@ -129,8 +129,10 @@ bool HttpListener::process_and_close_socket(socket_t sock)
         bool closed = false;
         t_note.clear();
         ok = process_request(stream, left == 1 || !is_running(), closed, nullptr);
+        // A request the library could not read (it answered 400) leaves the
+        // connection at an unknown point of the stream: end it.
         if (!ok || closed || stream.cutOff() != ConnectionStream::CutOff::None ||
-            stream.closeAfterAnswerWanted())
+            stream.closeAfterAnswerWanted() || stream.inHeader())
             break;
     }
     t_connection = nullptr;
