@@ -94,8 +94,19 @@ std::optional<SpooledMail> parseSpooledMail(std::string_view text)
 
 bool MailSpool::prepare(std::string &error) const
 {
-    return makeFolder(m_folder, error) && makeFolder(m_folder + "/tmp", error) &&
-           makeFolder(m_folder + "/failed", error);
+    if (!makeFolder(m_folder, error) || !makeFolder(m_folder + "/tmp", error) ||
+        !makeFolder(m_folder + "/failed", error))
+        return false;
+    // Whatever is in tmp/ was being written when an earlier run stopped; it
+    // was never answered "queued", so it is no accepted mail.
+    const std::string temporary = m_folder + "/tmp";
+    if (DIR *folder = ::opendir(temporary.c_str())) {
+        while (const dirent *entry = ::readdir(folder))
+            if (entry->d_name[0] != '.')
+                ::unlink((temporary + "/" + entry->d_name).c_str());
+        ::closedir(folder);
+    }
+    return true;
 }
 
 std::optional<std::string> MailSpool::add(const SpooledMail &mail, WallTime now, std::string &error)

@@ -29,7 +29,8 @@ class MailSpool
 public:
     explicit MailSpool(std::string folder) : m_folder(std::move(folder)) {}
 
-    // Creates the folder and its tmp/ and failed/; on failure says why.
+    // Creates the folder and its tmp/ and failed/, and clears tmp/ of
+    // files an earlier run left half written; on failure says why.
     bool prepare(std::string &error) const;
 
     // The new file's name, or nullopt when it could not be written.

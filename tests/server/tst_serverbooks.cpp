@@ -340,6 +340,11 @@ void TestServerBooks::spoolFolder()
     QVERIFY(spool.remove(*second));
     QVERIFY(spool.waiting().empty());
     QVERIFY(!MailSpool::acceptedAt("notes.txt"));
+
+    // A file left half written in tmp/ is cleared at the next start.
+    QVERIFY(QFile(dir.path() + "/var/spool/tmp/half.mail").open(QIODevice::WriteOnly));
+    QVERIFY(spool.prepare(error));
+    QVERIFY(QDir(dir.path() + "/var/spool/tmp").isEmpty());
 }
 
 void TestServerBooks::deskAnswers_data()
