@@ -168,6 +168,9 @@ std::string stripInlineComment(std::string_view value)
 ConfigResult parseConfig(std::string_view text)
 {
     ConfigResult result;
+    // Editors on other systems start files with a byte order mark.
+    if (text.substr(0, 3) == "\xef\xbb\xbf")
+        text.remove_prefix(3);
     std::unique_ptr<GKeyFile, KeyFileDeleter> file(g_key_file_new());
     GError *error = nullptr;
     if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, &error)) {

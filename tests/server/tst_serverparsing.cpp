@@ -64,6 +64,7 @@ private slots:
     void configErrors_data();
     void configErrors();
     void unknownKeysWarn();
+    void otherEditorsFilesRead();
     void listenAddress_data();
     void listenAddress();
     void commandLine_data();
@@ -339,6 +340,16 @@ void TestServerParsing::unknownKeysWarn()
     QVERIFY(joined(result.warnings).contains("holdof"));
     QVERIFY(joined(result.warnings).contains("[extra]"));
     QCOMPARE(result.config->holdOffSeconds, 300);
+}
+
+void TestServerParsing::otherEditorsFilesRead()
+{
+    // Byte order mark, CR LF line ends, indented keys.
+    const ConfigResult result =
+        parseConfig("\xef\xbb\xbf[alerts]\r\n  holdoff = 5   # s\r\n[updates]\r\n\t6 = 1.2\r\n");
+    QVERIFY2(result.config, qPrintable(joined(result.errors)));
+    QCOMPARE(result.config->holdOffSeconds, 5);
+    QCOMPARE(QString::fromStdString(result.config->latestVersions.at("6")), QString("1.2"));
 }
 
 void TestServerParsing::listenAddress_data()
