@@ -45,6 +45,7 @@ cat >"$WORK/server.conf" <<CONF
 [server]
 spool = $WORK/spool
 max_connections = 256
+max_connections_per_client = 256
 [smtp]
 url = smtp://127.0.0.1:$SMTP_PORT
 starttls = off

@@ -46,8 +46,9 @@ const char busyAnswer[] = "HTTP/1.1 503 Service Unavailable\r\n"
 } // namespace
 
 HttpListener::HttpListener(Router &router, const ConnectionStream::Limits &limits,
-                           std::size_t maxConnections)
-    : m_router(router), m_limits(limits), m_stopFd(::eventfd(0, EFD_CLOEXEC))
+                           std::size_t maxConnections, std::size_t maxPerClient)
+    : m_router(router), m_limits(limits), m_stopFd(::eventfd(0, EFD_CLOEXEC)),
+      m_maxPerClient(maxPerClient)
 {
     new_task_queue = [maxConnections] { return new ConnectionPool(maxConnections); };
     set_payload_max_length(limits.maxHeaderBytes);
@@ -102,16 +103,37 @@ void HttpListener::stopServing()
     stop();
 }
 
+bool HttpListener::admit(const std::string &client)
+{
+    std::lock_guard<std::mutex> lock(m_clientsMutex);
+    std::size_t &open = m_openPerClient[client];
+    if (open >= m_maxPerClient)
+        return false;
+    ++open;
+    return true;
+}
+
+void HttpListener::release(const std::string &client)
+{
+    std::lock_guard<std::mutex> lock(m_clientsMutex);
+    const auto found = m_openPerClient.find(client);
+    if (found != m_openPerClient.end() && --found->second == 0)
+        m_openPerClient.erase(found);
+}
+
 bool HttpListener::process_and_close_socket(socket_t sock)
 {
-    if (ConnectionPool::rejecting()) {
-        std::string ip;
-        int port = 0;
-        socketAddress(sock, true, ip, port);
+    std::string ip;
+    int port = 0;
+    socketAddress(sock, true, ip, port);
+    // One client may not take all connections: the others are still served.
+    const bool overall = ConnectionPool::rejecting();
+    if (overall || !admit(ip)) {
         ::send(sock, busyAnswer, sizeof busyAnswer - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
         ::shutdown(sock, SHUT_WR);
         ::close(sock);
-        logLine("request " + ip + " 503 too many open connections, cut off");
+        logLine("request " + ip + " 503 too many open connections" +
+                (overall ? "" : " from this client") + ", cut off");
         return false;
     }
 
@@ -142,6 +164,7 @@ bool HttpListener::process_and_close_socket(socket_t sock)
         ::shutdown(sock, SHUT_RDWR);
         ::close(sock);
     }
+    release(ip);
     return ok;
 }
 

@@ -122,7 +122,8 @@ int main(int argc, char *argv[])
 
     ConnectionStream::Limits limits;
     limits.headerTimeout = std::chrono::seconds(config.headerTimeoutSeconds);
-    HttpListener listener(router, limits, std::size_t(config.maxConnections));
+    HttpListener listener(router, limits, std::size_t(config.maxConnections),
+                          std::size_t(config.maxConnectionsPerClient));
     int port = 0;
     if (!listener.open(config.listen, port, error)) {
         std::cerr << "orvella-server: cannot listen on " << config.listen.host << ":"

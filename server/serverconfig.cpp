@@ -90,7 +90,8 @@ private:
 void checkKnownKeys(GKeyFile *file, ConfigResult &result)
 {
     static const std::map<std::string, std::set<std::string>> known = {
-        {"server", {"listen", "spool", "max_connections", "header_timeout"}},
+        {"server",
+         {"listen", "spool", "max_connections", "max_connections_per_client", "header_timeout"}},
         {"smtp", {"url", "starttls", "user", "password_file", "from", "retry_delay", "retry_for"}},
         {"alerts", {"allow", "holdoff", "max_per_hour", "max_requests_per_second"}},
         {"updates", {"download_url"}},
@@ -195,6 +196,7 @@ ConfigResult parseConfig(std::string_view text)
     if (config.spool.empty() || config.spool.front() != '/')
         read.error("server", "spool", "must be an absolute path");
     read.number("server", "max_connections", 1, 10000, config.maxConnections);
+    read.number("server", "max_connections_per_client", 1, 10000, config.maxConnectionsPerClient);
     read.number("server", "header_timeout", 1, 3600, config.headerTimeoutSeconds);
 
     config.smtpUrl = read.text("smtp", "url", std::string());

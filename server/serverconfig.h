@@ -22,6 +22,7 @@ struct ServerConfig {
     ListenAddress listen{"0.0.0.0", 80};
     std::string spool = "/var/lib/orvella-server/spool";
     int maxConnections = 64;
+    int maxConnectionsPerClient = 16;
     int headerTimeoutSeconds = 10;
     // [smtp]
     std::string smtpUrl;

@@ -238,6 +238,7 @@ void TestServerParsing::documentedExampleReads()
     QCOMPARE(QString::fromStdString(config.downloadUrl), QString("https://example.net/orvella/"));
     // Keys the example leaves out keep their defaults.
     QCOMPARE(config.maxConnections, 64);
+    QCOMPARE(config.maxConnectionsPerClient, 16);
     QCOMPARE(config.headerTimeoutSeconds, 10);
     QCOMPARE(config.retryForSeconds, 86400);
 }

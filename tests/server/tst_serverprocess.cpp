@@ -23,6 +23,7 @@ QByteArray configText(const QString &spool, quint16 smtpPort, const QByteArray &
            "   # test spool\n"
            "header_timeout = 2\n"
            "max_connections = 8\n"
+           "max_connections_per_client = 8\n"
            "[smtp]\n"
            "url = smtp://127.0.0.1:" +
            QByteArray::number(smtpPort) +
@@ -86,6 +87,7 @@ private slots:
     void refusedRequestsSentNoMail();
     void permanentRefusalMovedAside();
     void tooManyConnections();
+    void tooManyConnectionsFromOneClient();
     void rateCapPerClient();
     void emptyAllowListRefusesAll();
     void spoolSurvivesRestart();
@@ -370,6 +372,40 @@ void TestServerProcess::tooManyConnections()
     QTRY_COMPARE_WITH_TIMEOUT(
         statusOf(exchange(m_server.port(), programRequest("/updates/lookup.php?id=6&vn=10"))), 200,
         20000);
+}
+
+void TestServerProcess::tooManyConnectionsFromOneClient()
+{
+    QTemporaryDir dir;
+    const QString config = dir.path() + "/perclient.conf";
+    QByteArray text = configText(dir.path() + "/spool", m_sink->port(), usualAlerts);
+    text.replace("max_connections_per_client = 8", "max_connections_per_client = 2");
+    QVERIFY(writeFile(config, text));
+    ServerProcess server;
+    QVERIFY(server.start(config));
+
+    QTcpSocket first;
+    QTcpSocket second;
+    for (QTcpSocket *socket : {&first, &second}) {
+        socket->connectToHost("127.0.0.1", server.port());
+        QVERIFY(socket->waitForConnected(5000));
+    }
+    QCOMPARE(statusOf(exchange(server.port(), programRequest("/updates/lookup.php?id=6&vn=10"))),
+             503);
+    QTRY_COMPARE(server.countLines("503 too many open connections from this client"), 1);
+
+    // Another client address on the loopback network is served meanwhile.
+    QTcpSocket other;
+    QVERIFY(other.bind(QHostAddress("127.0.0.2")));
+    other.connectToHost("127.0.0.1", server.port());
+    QVERIFY(other.waitForConnected(5000));
+    other.write(programRequest("/updates/lookup.php?id=6&vn=10"));
+    QByteArray reply;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (reply += other.readAll(), other.state() == QAbstractSocket::UnconnectedState), 10000);
+    reply += other.readAll();
+    QCOMPARE(statusOf(reply), 200);
+    QVERIFY(first.state() == QAbstractSocket::ConnectedState);
 }
 
 void TestServerProcess::rateCapPerClient()
