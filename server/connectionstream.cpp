@@ -102,8 +102,14 @@ bool ConnectionStream::fill()
     if (m_cutOff != CutOff::None || m_closed)
         return false;
     Milliseconds timeout = m_limits.bodyTimeout;
-    if (m_inHeader)
+    if (m_inHeader) {
+        // Checked before waiting too, so a steady trickle cannot outrun it.
         timeout = std::chrono::duration_cast<Milliseconds>(m_deadline - Clock::now());
+        if (timeout.count() <= 0) {
+            cut(CutOff::TooSlow);
+            return false;
+        }
+    }
     const Wait waited = waitReadable(timeout);
     if (waited == Wait::TimedOut && m_inHeader) {
         cut(CutOff::TooSlow);
