@@ -386,9 +386,13 @@ void TestServerProcess::tooManyConnectionsFromOneClient()
 
     QTcpSocket first;
     QTcpSocket second;
+    // Each is served once and kept alive, so the server surely counts both.
     for (QTcpSocket *socket : {&first, &second}) {
         socket->connectToHost("127.0.0.1", server.port());
         QVERIFY(socket->waitForConnected(5000));
+        socket->write("GET /updates/lookup.php?id=6&vn=10 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += socket->readAll()).endsWith("1.1|"), 10000);
     }
     QCOMPARE(statusOf(exchange(server.port(), programRequest("/updates/lookup.php?id=6&vn=10"))),
              503);
