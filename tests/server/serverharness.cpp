@@ -95,16 +95,21 @@ bool ServerProcess::start(const QString &configPath, const QString &listen)
     return false;
 }
 
-void ServerProcess::stop()
+bool ServerProcess::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
-        return;
+        return false;
     m_process.terminate();
     if (!m_process.waitForFinished(20000)) {
         m_process.kill();
         m_process.waitForFinished(5000);
+        return false;
     }
     m_log += m_process.readAllStandardError();
+    const bool reported = m_log.contains("Sanitizer") || m_log.contains("runtime error:");
+    if (reported)
+        qWarning("%s", m_log.constData());
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0 && !reported;
 }
 
 QStringList ServerProcess::log()

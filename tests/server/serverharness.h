@@ -37,7 +37,9 @@ public:
     ~ServerProcess();
 
     bool start(const QString &configPath, const QString &listen = "127.0.0.1:0");
-    void stop();
+    // Stops it with SIGTERM; true when it ended cleanly (exit code 0, and no
+    // sanitizer report in its log).
+    bool stop();
     quint16 port() const { return m_port; }
 
     QStringList log();

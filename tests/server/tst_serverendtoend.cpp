@@ -160,7 +160,7 @@ void TestServerEndToEnd::motionGivesOneMailThenOneSummary()
     QCOMPARE(m_modals->count(), 0);
 
     child<QPushButton>(window, "cmdBeginCapture")->click();
-    server.stop();
+    QVERIFY(server.stop());
     sink.stop();
 }
 
@@ -197,7 +197,7 @@ void TestServerEndToEnd::updateCheck()
     QCOMPARE(m_modals->seen().first().text, text);
     QCOMPARE(m_modals->seen().first().informativeText, informative);
     QTRY_COMPARE(server.countLines("\"GET /updates/lookup.php?id=6&vn=10\" 200"), 1);
-    server.stop();
+    QVERIFY(server.stop());
 }
 
 QTEST_MAIN(TestServerEndToEnd)

@@ -114,7 +114,7 @@ void TestServerProcess::initTestCase()
 
 void TestServerProcess::cleanupTestCase()
 {
-    m_server.stop();
+    QVERIFY(m_server.stop());
     m_sink->stop();
 }
 
@@ -466,7 +466,7 @@ void TestServerProcess::spoolSurvivesRestart()
     QCOMPARE(QDir(spool).entryList({"*.mail"}, QDir::Files).size(), 3);
 
     // Restarted while SMTP is still away.
-    server.stop();
+    QVERIFY(server.stop());
     QVERIFY(server.log().contains("stopped"));
     QCOMPARE(QDir(spool).entryList({"*.mail"}, QDir::Files).size(), 3);
     QVERIFY(server.start(config));
@@ -480,7 +480,7 @@ void TestServerProcess::spoolSurvivesRestart()
              QStringList({"one@example.org", "two@example.org", "you@example.com"}));
     QTRY_COMPARE(server.countLines("accepted (250)"), 3);
     QVERIFY(QDir(spool + "/failed").entryList(QDir::Files).isEmpty());
-    server.stop();
+    QVERIFY(server.stop());
     sink.stop();
 }
 
