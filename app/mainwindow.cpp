@@ -31,7 +31,7 @@ public:
     void requestRelay(const QString &pathAndQuery) override
     {
         relay.setHost(serverHost());
-        relay.setPort(80);
+        relay.setPort(serverPort());
         relay.setPath(pathAndQuery);
         relay.retrieveData();
     }

@@ -46,7 +46,8 @@ void prepareBox(QMessageBox &box, const QString &text)
 
 } // namespace
 
-CUpdateQuery::CUpdateQuery() : QObject(nullptr), m_serverHost(::serverHost())
+CUpdateQuery::CUpdateQuery()
+    : QObject(nullptr), m_serverHost(::serverHost()), m_serverPort(::serverPort())
 {
     m_replyBuffer = QStringLiteral("");
     m_version = QStringLiteral("");

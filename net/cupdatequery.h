@@ -29,7 +29,7 @@ public:
     void setProductId(const QString &productId) { m_productId = productId; }
     void setVersion(const QString &version) { m_version = version; }
 
-    // The server asked; serverHost() on port 80 unless changed.
+    // The server asked; serverHost() on serverPort() unless changed.
     void setServerHost(const QString &host) { m_serverHost = host; }
     void setServerPort(quint16 port) { m_serverPort = port; }
     QString serverHost() const { return m_serverHost; }

@@ -7,4 +7,7 @@
 // download page), fixed when the program is configured.
 QString serverHost();
 
+// Its TCP port, fixed the same way; 80 unless configured otherwise.
+quint16 serverPort();
+
 #endif

@@ -13,6 +13,7 @@ ORVELLA_PACKAGES=(
     gstreamer1.0-libav gstreamer1.0-plugins-bad
     libbenchmark-dev
     fonts-dejavu-extra
+    libcpp-httplib-dev libcurl4-openssl-dev libglib2.0-dev
 )
 
 # Checking the installed desktop files and building the Debian packages
@@ -21,10 +22,12 @@ ORVELLA_PACKAGING_PACKAGES=(
     desktop-file-utils appstream groff-base dpkg-dev fakeroot file
 )
 
-# Only the tests need these: an H.264 encoder for the clips and the RTSP
-# camera they make, and GStreamer's RTSP server library.
+# Only the tests need these (scripts/test installs them): an H.264 encoder for
+# the clips and the RTSP camera they make, GStreamer's RTSP server library, and
+# the SMTP server that receives the relay's mail.
 ORVELLA_TEST_PACKAGES=(
     gstreamer1.0-plugins-ugly libgstrtspserver-1.0-dev
+    python3-aiosmtpd
 )
 
 orvella_install_packages() {
