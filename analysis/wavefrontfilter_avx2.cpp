@@ -25,6 +25,19 @@ struct Avx2 {
     template <int N> static T shiftRight16(T a) { return _mm256_srli_epi16(a, N); }
     template <int N> static T shiftRight32(T a) { return _mm256_srli_epi32(a, N); }
     template <int N> static T shiftLeft32(T a) { return _mm256_slli_epi32(a, N); }
+    // Lane i's word to target[i * laneStep].
+    static void storeLanes(quint32 *target, int laneStep, T v)
+    {
+        const __m128i low = _mm256_castsi256_si128(v), high = _mm256_extracti128_si256(v, 1);
+        target[0] = quint32(_mm_cvtsi128_si32(low));
+        target[laneStep] = quint32(_mm_extract_epi32(low, 1));
+        target[2 * laneStep] = quint32(_mm_extract_epi32(low, 2));
+        target[3 * laneStep] = quint32(_mm_extract_epi32(low, 3));
+        target[4 * laneStep] = quint32(_mm_cvtsi128_si32(high));
+        target[5 * laneStep] = quint32(_mm_extract_epi32(high, 1));
+        target[6 * laneStep] = quint32(_mm_extract_epi32(high, 2));
+        target[7 * laneStep] = quint32(_mm_extract_epi32(high, 3));
+    }
     // Lane i gets lane i - 1 of v, lane 0 gets first.
     static T shiftLanesUp(T v, quint32 first)
     {
@@ -32,7 +45,48 @@ struct Avx2 {
         return _mm256_blend_epi32(up, _mm256_set1_epi32(int(first)), 1);
     }
     // Strip positions First .. First + Count - 1 of every lane, lane i's
-    // strip starting at base + offset[i]: up to four per lane with one
+    // strip starting at first + i * laneStep. One or two positions are
+    // read exactly; three are read as four, one pixel past the last. The
+    // pixels left of a strip's centre were written a few steps ago, and a
+    // wider read over a fresh narrow write would wait for it to retire.
+    template <int First, int Count>
+    static void loadStrips(const quint32 *first, int laneStep, T *out)
+    {
+        if constexpr (Count > 4) {
+            loadStrips<First, 4>(first, laneStep, out);
+            loadStrips<First + 4, Count - 4>(first, laneStep, out + 4);
+        } else {
+            auto lane = [&](int i) {
+                const quint32 *at = first + i * laneStep + First;
+                if constexpr (Count == 1)
+                    return _mm_cvtsi32_si128(int(*at));
+                else if constexpr (Count == 2)
+                    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
+                else
+                    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+            };
+            auto pair = [&](int i) {
+                return _mm256_inserti128_si256(_mm256_castsi128_si256(lane(i)), lane(i + 4), 1);
+            };
+            transpose<Count>(pair(0), pair(1), pair(2), pair(3), out);
+        }
+    }
+    // Rows of four 32-bit words a, b, c, d (in both halves) turned into
+    // columns: out[k] holds word k of each.
+    template <int Count> static void transpose(T a, T b, T c, T d, T *out)
+    {
+        const T low0 = _mm256_unpacklo_epi32(a, b), low1 = _mm256_unpacklo_epi32(c, d);
+        out[0] = _mm256_unpacklo_epi64(low0, low1);
+        if constexpr (Count > 1)
+            out[1] = _mm256_unpackhi_epi64(low0, low1);
+        if constexpr (Count > 2) {
+            const T high0 = _mm256_unpackhi_epi32(a, b), high1 = _mm256_unpackhi_epi32(c, d);
+            out[2] = _mm256_unpacklo_epi64(high0, high1);
+            if constexpr (Count > 3)
+                out[3] = _mm256_unpackhi_epi64(high0, high1);
+        }
+    }
+    // The same from base + offset[i], touching nothing past the strip: up to four per lane with one
     // masked load (nothing past Count is touched), then transposed.
     template <int First, int Count>
     static void loadColumns(const quint32 *base, const int *offset, T *out)
@@ -50,17 +104,7 @@ struct Avx2 {
             auto pair = [&](int i) {
                 return _mm256_inserti128_si256(_mm256_castsi128_si256(lane(i)), lane(i + 4), 1);
             };
-            const T a = pair(0), b = pair(1), c = pair(2), d = pair(3);
-            const T low0 = _mm256_unpacklo_epi32(a, b), low1 = _mm256_unpacklo_epi32(c, d);
-            out[0] = _mm256_unpacklo_epi64(low0, low1);
-            if constexpr (Count > 1)
-                out[1] = _mm256_unpackhi_epi64(low0, low1);
-            if constexpr (Count > 2) {
-                const T high0 = _mm256_unpackhi_epi32(a, b), high1 = _mm256_unpackhi_epi32(c, d);
-                out[2] = _mm256_unpacklo_epi64(high0, high1);
-                if constexpr (Count > 3)
-                    out[3] = _mm256_unpackhi_epi64(high0, high1);
-            }
+            transpose<Count>(pair(0), pair(1), pair(2), pair(3), out);
         }
     }
 };

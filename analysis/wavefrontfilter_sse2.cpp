@@ -24,13 +24,54 @@ struct Sse2 {
     template <int N> static T shiftRight16(T a) { return _mm_srli_epi16(a, N); }
     template <int N> static T shiftRight32(T a) { return _mm_srli_epi32(a, N); }
     template <int N> static T shiftLeft32(T a) { return _mm_slli_epi32(a, N); }
+    // Lane i's word to target[i * laneStep].
+    static void storeLanes(quint32 *target, int laneStep, T v)
+    {
+        target[0] = quint32(_mm_cvtsi128_si32(v));
+        target[laneStep] = quint32(_mm_cvtsi128_si32(_mm_shuffle_epi32(v, 1)));
+        target[2 * laneStep] = quint32(_mm_cvtsi128_si32(_mm_shuffle_epi32(v, 2)));
+        target[3 * laneStep] = quint32(_mm_cvtsi128_si32(_mm_shuffle_epi32(v, 3)));
+    }
     // Lane i gets lane i - 1 of v, lane 0 gets first.
     static T shiftLanesUp(T v, quint32 first)
     {
         return _mm_or_si128(_mm_slli_si128(v, 4), _mm_cvtsi32_si128(int(first)));
     }
     // Strip positions First .. First + Count - 1 of every lane, lane i's
-    // strip starting at base + offset[i].
+    // strip starting at first + i * laneStep. One or two positions are
+    // read exactly; three are read as four, one pixel past the last. The
+    // pixels left of a strip's centre were written a few steps ago, and a
+    // wider read over a fresh narrow write would wait for it to retire.
+    template <int First, int Count>
+    static void loadStrips(const quint32 *first, int laneStep, T *out)
+    {
+        if constexpr (Count > 4) {
+            loadStrips<First, 4>(first, laneStep, out);
+            loadStrips<First + 4, Count - 4>(first, laneStep, out + 4);
+        } else {
+            auto lane = [&](int i) {
+                const quint32 *at = first + i * laneStep + First;
+                if constexpr (Count == 1)
+                    return _mm_cvtsi32_si128(int(*at));
+                else if constexpr (Count == 2)
+                    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
+                else
+                    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+            };
+            const T a = lane(0), b = lane(1), c = lane(2), d = lane(3);
+            const T low0 = _mm_unpacklo_epi32(a, b), low1 = _mm_unpacklo_epi32(c, d);
+            out[0] = _mm_unpacklo_epi64(low0, low1);
+            if constexpr (Count > 1)
+                out[1] = _mm_unpackhi_epi64(low0, low1);
+            if constexpr (Count > 2) {
+                const T high0 = _mm_unpackhi_epi32(a, b), high1 = _mm_unpackhi_epi32(c, d);
+                out[2] = _mm_unpacklo_epi64(high0, high1);
+                if constexpr (Count > 3)
+                    out[3] = _mm_unpackhi_epi64(high0, high1);
+            }
+        }
+    }
+    // The same from base + offset[i], one pixel at a time.
     template <int First, int Count>
     static void loadColumns(const quint32 *base, const int *offset, T *out)
     {

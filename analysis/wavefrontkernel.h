@@ -10,7 +10,9 @@
 // A lane's window is held as its 2r + 1 row strips, the last ones loaded;
 // a step writes each lane's result, tells the window that the centre of
 // the strip loaded r + 1 steps ago was replaced by it, and loads the strip
-// entering the window in place of the one leaving.
+// entering the window in place of the one leaving. The steps where every
+// lane is at work run as rounds of 2r + 1, so that each strip's slot is
+// known when compiling and the window can live in registers.
 //
 // Included by one source file per instruction set, each with its own vector
 // type V. Everything here has internal linkage, and no out-of-line library
@@ -45,25 +47,50 @@ template <typename V> inline void exchange(typename V::T &low, typename V::T &hi
     low = smaller;
 }
 
-// Each strip is also kept sorted per byte; the median of the window is a
-// fixed network over the sorted strips. Bytes are sorted independently, so
-// red, green and blue each get their own median.
+// Sorts wires[0 .. N - 1] with the network for N wires.
+template <typename V, int N, std::size_t... I>
+inline void sortWires(typename V::T *wires, std::index_sequence<I...>)
+{
+    using Net = WindowNetworks<N>;
+    (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]),
+     ...);
+    (void)wires; // no exchanges for a single wire
+}
+
+template <typename V, int N> inline void sortWires(typename V::T *wires)
+{
+    sortWires<V, N>(wires, std::make_index_sequence<WindowNetworks<N>::sortRow.size>());
+}
+
+// to[0 .. N] = the sorted from[0 .. N - 1] with v put in its place. Two
+// steps deep from v, so the value that arrives last goes in last.
+template <typename V, int N>
+inline void insertSorted(const typename V::T *from, typename V::T v, typename V::T *to)
+{
+    to[0] = V::min(from[0], v);
+    for (int k = 1; k < N; ++k)
+        to[k] = V::max(from[k - 1], V::min(from[k], v));
+    to[N] = V::max(from[N - 1], v);
+}
+
+// Each strip is kept sorted per byte; the median of the window is a fixed
+// network over the sorted strips. Bytes are sorted independently, so red,
+// green and blue each get their own median.
+//
+// Two values of a strip arrive late: the pixel that the lane to the left
+// has just written (position Radius - 1 of the entering strip) and the
+// centre, replaced by this lane's own result Radius + 1 steps later. The
+// rest is sorted ahead and the late ones are merged in last, which keeps
+// the chain from one step's result to the next short.
 template <typename V, int Radius> class MedianWindow
 {
     using T = typename V::T;
     static constexpr int side = 2 * Radius + 1;
     using Net = WindowNetworks<side>;
 
-    T strip[side][side];
+    T rest[side][side - 1]; // the strip without its centre, sorted
     T sorted[side][side];
-
-    template <std::size_t... I> void sort(int slot, std::index_sequence<I...>)
-    {
-        T *wires = sorted[slot];
-        copyWires(strip[slot], side, wires);
-        (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]),
-         ...);
-    }
+    T centre[side];
 
     template <std::size_t... I> T median(std::index_sequence<I...>) const
     {
@@ -75,25 +102,49 @@ template <typename V, int Radius> class MedianWindow
         return wires[Net::median.output];
     }
 
+    // Three sorted rows: the median of the lows' maximum, the middles'
+    // median and the highs' minimum.
+    static T median3(T a, T b, T c) { return V::max(V::min(a, b), V::min(V::max(a, b), c)); }
+
 public:
     void start() {}
 
     T result() const
     {
-        const T value = median(std::make_index_sequence<Net::median.size>());
+        T value;
+        if constexpr (side == 3) {
+            const T low = V::max(V::max(sorted[0][0], sorted[1][0]), sorted[2][0]);
+            const T high = V::min(V::min(sorted[0][2], sorted[1][2]), sorted[2][2]);
+            value = median3(low, median3(sorted[0][1], sorted[1][1], sorted[2][1]), high);
+        } else {
+            value = median(std::make_index_sequence<Net::median.size>());
+        }
         return V::or_(value, V::set1(int(0xFF000000u)));
     }
 
-    void replaceCentre(int slot, T lanes, T value)
+    template <int Slot> void replaceCentre(T value)
     {
-        strip[slot][Radius] = V::select(lanes, value, strip[slot][Radius]);
-        sort(slot, std::make_index_sequence<Net::sortRow.size>());
+        insertSorted<V, side - 1>(rest[Slot], value, sorted[Slot]);
     }
 
-    void enter(int slot, const T *pixels)
+    template <int Slot> void replaceCentre(T lanes, T value)
     {
-        copyWires(pixels, side, strip[slot]);
-        sort(slot, std::make_index_sequence<Net::sortRow.size>());
+        replaceCentre<Slot>(V::select(lanes, value, centre[Slot]));
+    }
+
+    template <int Slot> void enter(const T *pixels)
+    {
+        T others[side - 1];
+        int n = 0;
+        for (int p = 0; p < side; ++p)
+            if (p != Radius && p != Radius - 1)
+                others[n++] = pixels[p];
+        sortWires<V, side - 2>(others);
+        T withCentre[side - 1];
+        insertSorted<V, side - 2>(others, pixels[Radius], withCentre);
+        insertSorted<V, side - 2>(others, pixels[Radius - 1], rest[Slot]);
+        insertSorted<V, side - 1>(withCentre, pixels[Radius - 1], sorted[Slot]);
+        centre[Slot] = pixels[Radius];
     }
 };
 
@@ -134,7 +185,7 @@ public:
     {
         redBlue = green = V::set1(0);
         for (int slot = 0; slot < side; ++slot)
-            stripRedBlue[slot] = stripGreen[slot] = redBlue;
+            stripRedBlue[slot] = stripGreen[slot] = centre[slot] = redBlue;
     }
 
     T result() const
@@ -145,113 +196,195 @@ public:
         return V::or_(V::or_(rb, V::template shiftLeft32<8>(g)), V::set1(int(0xFF000000u)));
     }
 
-    void replaceCentre(int slot, T lanes, T value)
+    template <int Slot> void replaceCentre(T value)
     {
-        const T now = V::select(lanes, value, centre[slot]);
-        const T rb = V::sub16(redBlueOf(now), redBlueOf(centre[slot]));
-        const T g = V::sub16(greenOf(now), greenOf(centre[slot]));
-        stripRedBlue[slot] = V::add16(stripRedBlue[slot], rb);
-        stripGreen[slot] = V::add16(stripGreen[slot], g);
+        const T rb = V::sub16(redBlueOf(value), redBlueOf(centre[Slot]));
+        const T g = V::sub16(greenOf(value), greenOf(centre[Slot]));
+        stripRedBlue[Slot] = V::add16(stripRedBlue[Slot], rb);
+        stripGreen[Slot] = V::add16(stripGreen[Slot], g);
         redBlue = V::add16(redBlue, rb);
         green = V::add16(green, g);
-        centre[slot] = now;
+        centre[Slot] = value;
     }
 
-    void enter(int slot, const T *pixels)
+    template <int Slot> void replaceCentre(T lanes, T value)
     {
-        T rb = redBlueOf(pixels[0]);
-        T g = greenOf(pixels[0]);
-        for (int p = 1; p < side; ++p) {
-            rb = V::add16(rb, redBlueOf(pixels[p]));
-            g = V::add16(g, greenOf(pixels[p]));
+        replaceCentre<Slot>(V::select(lanes, value, centre[Slot]));
+    }
+
+    template <int Slot> void enter(const T *pixels)
+    {
+        // The pixel at Radius - 1 may come straight from the last result:
+        // it is added last.
+        T rb = V::set1(0), g = rb;
+        for (int p = 0; p < side; ++p) {
+            if (p != Radius - 1) {
+                rb = V::add16(rb, redBlueOf(pixels[p]));
+                g = V::add16(g, greenOf(pixels[p]));
+            }
         }
-        redBlue = V::add16(V::sub16(redBlue, stripRedBlue[slot]), rb);
-        green = V::add16(V::sub16(green, stripGreen[slot]), g);
-        stripRedBlue[slot] = rb;
-        stripGreen[slot] = g;
-        centre[slot] = pixels[Radius];
+        rb = V::add16(rb, redBlueOf(pixels[Radius - 1]));
+        g = V::add16(g, greenOf(pixels[Radius - 1]));
+        redBlue = V::add16(V::sub16(redBlue, stripRedBlue[Slot]), rb);
+        green = V::add16(V::sub16(green, stripGreen[Slot]), g);
+        stripRedBlue[Slot] = rb;
+        stripGreen[Slot] = g;
+        centre[Slot] = pixels[Radius];
+    }
+};
+
+template <typename V, int Radius, typename Window> class Wavefront
+{
+    using T = typename V::T;
+    static constexpr int side = 2 * Radius + 1;
+    static constexpr int lanes = V::lanes;
+    static constexpr int lag = Radius + 1;
+
+    quint32 *const bits;
+    const int stride, height;
+    const int rows, lastStep, lastColumn;
+    const int laneStep; // from one lane's pixel to the next lane's
+
+    int x0 = 0;
+    bool allColumns = false;
+    Window window;
+    alignas(32) int offset[lanes] = {};
+    alignas(32) int active[lanes];
+    alignas(32) quint32 result[lanes];
+
+    // One step; the slot that a strip enters is step mod side, known at
+    // compile time since the steps are unrolled by side.
+    template <int Phase> void step(int step)
+    {
+        constexpr int enterSlot = Phase;
+        constexpr int centreSlot = (Phase - lag + 2 * side) % side;
+        T value = V::set1(0);
+        bool allWritten = false;
+        if (step >= 0) {
+            value = window.result();
+            V::store(result, value);
+            if (allColumns && step >= (lanes - 1) * lag && step < rows) {
+                // Every lane at work.
+                quint32 *target = bits + (Radius + step) * stride + x0;
+                for (int i = 0; i < lanes; ++i)
+                    target[i * laneStep] = result[i];
+                allWritten = true;
+                window.template replaceCentre<centreSlot>(value);
+            } else {
+                for (int i = 0; i < lanes; ++i) {
+                    const int done = step - i * lag; // rows this lane has finished
+                    const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
+                    active[i] = on ? -1 : 0;
+                    if (on)
+                        bits[(Radius + done) * stride + x0 + i] = result[i];
+                }
+                window.template replaceCentre<centreSlot>(V::load(active), value);
+            }
+        }
+
+        // The row entering each lane's window is the one the lane to its
+        // left has just written. Lanes outside the image read some row or
+        // column inside it and write nothing.
+        T entering[side];
+        const int lowest = step - (lanes - 1) * lag + 2 * Radius + 1;
+        const int highest = step + 2 * Radius + 1;
+        if (allWritten && lowest > 0 && highest < height) {
+            // Every lane one row further down than last step, and every
+            // strip has whole vectors' worth of image after it. The pixel
+            // just written by the lane to the left is taken from there
+            // rather than read back through memory.
+            const quint32 *first = bits + highest * stride + x0 - Radius;
+            if constexpr (Radius > 1)
+                V::template loadStrips<0, Radius - 1>(first, laneStep, entering);
+            entering[Radius - 1] = V::shiftLanesUp(value, first[Radius - 1]);
+            V::template loadStrips<Radius, Radius + 1>(first, laneStep, entering + Radius);
+        } else {
+            for (int i = 0; i < lanes; ++i) {
+                int row = highest - i * lag;
+                row = row < 0 ? 0 : row >= height ? height - 1 : row;
+                const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
+                offset[i] = row * stride + column - Radius;
+            }
+            V::template loadColumns<0, side>(bits, offset, entering);
+        }
+        window.template enter<enterSlot>(entering);
+    }
+
+    template <std::size_t... Phase> void anyStep(int at, std::index_sequence<Phase...>)
+    {
+        const int phase = (at + side) % side;
+        ((phase == int(Phase) && (step<Phase>(at), true)) || ...);
+    }
+
+    // A step in which every lane writes its result and reads whole strips:
+    // the same work every time, on a window held in locals.
+    template <int Phase>
+    static void steadyStep(Window &w, quint32 *target, const quint32 *first, int laneStep)
+    {
+        constexpr int centreSlot = (Phase - lag + 2 * side) % side;
+        const T value = w.result();
+        V::storeLanes(target, laneStep, value);
+        w.template replaceCentre<centreSlot>(value);
+        T entering[side];
+        if constexpr (Radius > 1)
+            V::template loadStrips<0, Radius - 1>(first, laneStep, entering);
+        entering[Radius - 1] = V::shiftLanesUp(value, first[Radius - 1]);
+        V::template loadStrips<Radius, Radius + 1>(first, laneStep, entering + Radius);
+        w.template enter<Phase>(entering);
+    }
+
+    // Whole rounds of side steady steps from step `at` (a multiple of
+    // side) while they end before `end`; returns the step after them.
+    template <std::size_t... Phase> int steadySteps(int at, int end, std::index_sequence<Phase...>)
+    {
+        Window w = window;
+        const int rowStep = stride, toNextLane = laneStep;
+        quint32 *target = bits + (Radius + at) * stride + x0;
+        const quint32 *first = bits + (at + 2 * Radius + 1) * stride + x0 - Radius;
+        for (; at + side <= end; at += side)
+            (steadyStep<Phase>(w, target + int(Phase) * rowStep, first + int(Phase) * rowStep,
+                               toNextLane),
+             ...),
+                target += side * rowStep, first += side * rowStep;
+        window = w;
+        return at;
+    }
+
+public:
+    Wavefront(quint32 *bits, int stride, int width, int height)
+        : bits(bits), stride(stride), height(height), rows(height - 2 * Radius),
+          lastStep(rows - 1 + (lanes - 1) * lag), lastColumn(width - Radius - 1),
+          laneStep(1 - lag * stride)
+    {
+    }
+
+    void run()
+    {
+        // Steady steps: every lane writes from (lanes - 1) * lag on, and
+        // every lane's entering strip lies above the last row before rows - 1.
+        const int steadyFrom = (lanes - 1) * lag;
+        const int steadyEnd = rows - 1;
+        for (x0 = Radius; x0 <= lastColumn; x0 += lanes) {
+            allColumns = x0 + lanes - 1 <= lastColumn;
+            window.start();
+            // Steps before 0 only load, so that every lane's window is
+            // always the last side strips loaded.
+            for (int at = -side; at <= lastStep;) {
+                if (allColumns && at >= steadyFrom && at % side == 0 && at + side <= steadyEnd) {
+                    at = steadySteps(at, steadyEnd, std::make_index_sequence<side>());
+                } else {
+                    anyStep(at, std::make_index_sequence<side>());
+                    ++at;
+                }
+            }
+        }
     }
 };
 
 template <typename V, int Radius, typename Window>
 void runWavefront(quint32 *bits, int stride, int width, int height)
 {
-    using T = typename V::T;
-    constexpr int side = 2 * Radius + 1;
-    constexpr int lanes = V::lanes;
-    constexpr int lag = Radius + 1;
-
-    const int rows = height - 2 * Radius;
-    const int lastStep = rows - 1 + (lanes - 1) * lag;
-    const int lastColumn = width - Radius - 1;
-
-    Window window;
-    T entering[side];
-    alignas(32) int offset[lanes] = {};
-    alignas(32) int active[lanes];
-    alignas(32) quint32 result[lanes];
-
-    for (int x0 = Radius; x0 <= lastColumn; x0 += lanes) {
-        const bool allColumns = x0 + lanes - 1 <= lastColumn;
-        window.start();
-        // Strips go to slot (step mod side), so the window of every lane is
-        // always the last side strips loaded. Steps before 0 only load.
-        for (int step = -side; step <= lastStep; ++step) {
-            T value = V::set1(0);
-            bool allWritten = false;
-            if (step >= 0) {
-                value = window.result();
-                V::store(result, value);
-                T written = V::set1(-1);
-                if (allColumns && step >= (lanes - 1) * lag && step < rows) {
-                    // Every lane at work.
-                    quint32 *target = bits + (Radius + step) * stride + x0;
-                    for (int i = 0; i < lanes; ++i)
-                        target[i * (1 - lag * stride)] = result[i];
-                    allWritten = true;
-                } else {
-                    for (int i = 0; i < lanes; ++i) {
-                        const int done = step - i * lag; // rows this lane has finished
-                        const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
-                        active[i] = on ? -1 : 0;
-                        if (on)
-                            bits[(Radius + done) * stride + x0 + i] = result[i];
-                    }
-                    written = V::load(active);
-                }
-                window.replaceCentre((step - lag + side) % side, written, value);
-            }
-
-            // The row entering each lane's window is the one the lane to its
-            // left has just written. Lanes outside the image read some row
-            // or column inside it and write nothing.
-            const int lowest = step - (lanes - 1) * lag + 2 * Radius + 1;
-            const int highest = step + 2 * Radius + 1;
-            if (allColumns && lowest > 0 && highest < height) {
-                // Every lane one row further down than last step.
-                for (int i = 0; i < lanes; ++i)
-                    offset[i] += stride;
-            } else {
-                for (int i = 0; i < lanes; ++i) {
-                    int row = highest - i * lag;
-                    row = row < 0 ? 0 : row >= height ? height - 1 : row;
-                    const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
-                    offset[i] = row * stride + column - Radius;
-                }
-            }
-            if (allWritten) {
-                // The pixel just written by the lane to the left is taken
-                // from there rather than read back through memory.
-                if constexpr (Radius > 1)
-                    V::template loadColumns<0, Radius - 1>(bits, offset, entering);
-                entering[Radius - 1] = V::shiftLanesUp(value, bits[offset[0] + Radius - 1]);
-                V::template loadColumns<Radius, Radius + 1>(bits, offset, entering + Radius);
-            } else {
-                V::template loadColumns<0, side>(bits, offset, entering);
-            }
-            window.enter((step + side) % side, entering);
-        }
-    }
+    Wavefront<V, Radius, Window>(bits, stride, width, height).run();
 }
 
 template <typename V, template <typename, int> class Window>
