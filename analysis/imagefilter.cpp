@@ -4,6 +4,7 @@
 #include "medianfilter.h"
 
 #ifdef ORVELLA_WAVEFRONT_FILTER
+#include "cpufeatures.h"
 #include "wavefrontfilter.h"
 #endif
 
@@ -17,7 +18,7 @@ bool filterByVectors(QImage &image, int radius, int type)
     auto *bits = reinterpret_cast<quint32 *>(image.bits());
     const int stride = image.bytesPerLine() / 4;
     const bool median = type == Median;
-    if (__builtin_cpu_supports("avx2"))
+    if (cpuHasAvx2())
         return filterWavefrontAvx2(bits, stride, image.width(), image.height(), radius, median);
     return filterWavefrontSse2(bits, stride, image.width(), image.height(), radius, median);
 #else

@@ -13,6 +13,7 @@
 #include "sampleframes.h"
 
 #ifdef ORVELLA_WAVEFRONT_FILTER
+#include "cpufeatures.h"
 #include "wavefrontfilter.h"
 #endif
 
@@ -111,7 +112,7 @@ int main(int argc, char **argv)
     };
     const Pass passes[] = {
         {"SSE2", filterWavefrontSse2, true},
-        {"AVX2", filterWavefrontAvx2, __builtin_cpu_supports("avx2") != 0},
+        {"AVX2", filterWavefrontAvx2, cpuHasAvx2()},
     };
     std::printf("\nvector passes alone, ms per frame (ratio to AVX2)\n%-12s", "filter");
     for (const Pass &p : passes)

@@ -14,6 +14,12 @@ ORVELLA_PACKAGES=(
     fonts-dejavu-extra
 )
 
+# Installed by scripts/test only: yardsticks for the benchmarks built with
+# the tests. The program never links them.
+ORVELLA_TEST_PACKAGES=(
+    libopencv-dev
+)
+
 orvella_install_packages() {
     local missing=()
     local pkg
