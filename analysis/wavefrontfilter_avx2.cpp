@@ -25,18 +25,14 @@ struct Avx2 {
     template <int N> static T shiftRight16(T a) { return _mm256_srli_epi16(a, N); }
     template <int N> static T shiftRight32(T a) { return _mm256_srli_epi32(a, N); }
     template <int N> static T shiftLeft32(T a) { return _mm256_slli_epi32(a, N); }
-    // Lane i's word to target[i * laneStep].
+    // Lane i's word to target[i * laneStep], through memory: extracting
+    // each lane would crowd the shuffle unit that the loads need.
     static void storeLanes(quint32 *target, int laneStep, T v)
     {
-        const __m128i low = _mm256_castsi256_si128(v), high = _mm256_extracti128_si256(v, 1);
-        target[0] = quint32(_mm_cvtsi128_si32(low));
-        target[laneStep] = quint32(_mm_extract_epi32(low, 1));
-        target[2 * laneStep] = quint32(_mm_extract_epi32(low, 2));
-        target[3 * laneStep] = quint32(_mm_extract_epi32(low, 3));
-        target[4 * laneStep] = quint32(_mm_cvtsi128_si32(high));
-        target[5 * laneStep] = quint32(_mm_extract_epi32(high, 1));
-        target[6 * laneStep] = quint32(_mm_extract_epi32(high, 2));
-        target[7 * laneStep] = quint32(_mm_extract_epi32(high, 3));
+        alignas(32) quint32 words[lanes];
+        store(words, v);
+        for (int i = 0; i < lanes; ++i)
+            target[i * laneStep] = words[i];
     }
     // Lane i gets lane i - 1 of v, lane 0 gets first.
     static T shiftLanesUp(T v, quint32 first)

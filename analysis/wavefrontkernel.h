@@ -238,7 +238,12 @@ template <typename V, int Radius, typename Window> class Wavefront
     using T = typename V::T;
     static constexpr int side = 2 * Radius + 1;
     static constexpr int lanes = V::lanes;
-    static constexpr int lag = Radius + 1;
+    // Rows between neighbouring lanes. Radius + 1 would do; one more means
+    // that the pixel a lane needs from its left neighbour was written a step
+    // earlier, so a step's result feeds only its own lane's next step.
+    static constexpr int lag = Radius + 2;
+    // A strip's centre is replaced Radius + 1 steps after it entered.
+    static constexpr int centreDelay = Radius + 1;
 
     quint32 *const bits;
     const int stride, height;
@@ -248,65 +253,42 @@ template <typename V, int Radius, typename Window> class Wavefront
     int x0 = 0;
     bool allColumns = false;
     Window window;
+    T lastValue; // the results of the last step
     alignas(32) int offset[lanes] = {};
     alignas(32) int active[lanes];
     alignas(32) quint32 result[lanes];
 
-    // One step; the slot that a strip enters is step mod side, known at
-    // compile time since the steps are unrolled by side.
+    // Any step, with every check; the slot that a strip enters is step mod
+    // side.
     template <int Phase> void step(int step)
     {
         constexpr int enterSlot = Phase;
-        constexpr int centreSlot = (Phase - lag + 2 * side) % side;
-        T value = V::set1(0);
-        bool allWritten = false;
+        constexpr int centreSlot = (Phase - centreDelay + 2 * side) % side;
         if (step >= 0) {
-            value = window.result();
+            const T value = window.result();
             V::store(result, value);
-            if (allColumns && step >= (lanes - 1) * lag && step < rows) {
-                // Every lane at work.
-                quint32 *target = bits + (Radius + step) * stride + x0;
-                for (int i = 0; i < lanes; ++i)
-                    target[i * laneStep] = result[i];
-                allWritten = true;
-                window.template replaceCentre<centreSlot>(value);
-            } else {
-                for (int i = 0; i < lanes; ++i) {
-                    const int done = step - i * lag; // rows this lane has finished
-                    const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
-                    active[i] = on ? -1 : 0;
-                    if (on)
-                        bits[(Radius + done) * stride + x0 + i] = result[i];
-                }
-                window.template replaceCentre<centreSlot>(V::load(active), value);
+            for (int i = 0; i < lanes; ++i) {
+                const int done = step - i * lag; // rows this lane has finished
+                const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
+                active[i] = on ? -1 : 0;
+                if (on)
+                    bits[(Radius + done) * stride + x0 + i] = result[i];
             }
+            window.template replaceCentre<centreSlot>(V::load(active), value);
+            lastValue = value;
         }
 
-        // The row entering each lane's window is the one the lane to its
-        // left has just written. Lanes outside the image read some row or
-        // column inside it and write nothing.
-        T entering[side];
-        const int lowest = step - (lanes - 1) * lag + 2 * Radius + 1;
+        // The row entering each lane's window. Lanes outside the image read
+        // some row or column inside it and write nothing.
         const int highest = step + 2 * Radius + 1;
-        if (allWritten && lowest > 0 && highest < height) {
-            // Every lane one row further down than last step, and every
-            // strip has whole vectors' worth of image after it. The pixel
-            // just written by the lane to the left is taken from there
-            // rather than read back through memory.
-            const quint32 *first = bits + highest * stride + x0 - Radius;
-            if constexpr (Radius > 1)
-                V::template loadStrips<0, Radius - 1>(first, laneStep, entering);
-            entering[Radius - 1] = V::shiftLanesUp(value, first[Radius - 1]);
-            V::template loadStrips<Radius, Radius + 1>(first, laneStep, entering + Radius);
-        } else {
-            for (int i = 0; i < lanes; ++i) {
-                int row = highest - i * lag;
-                row = row < 0 ? 0 : row >= height ? height - 1 : row;
-                const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
-                offset[i] = row * stride + column - Radius;
-            }
-            V::template loadColumns<0, side>(bits, offset, entering);
+        for (int i = 0; i < lanes; ++i) {
+            int row = highest - i * lag;
+            row = row < 0 ? 0 : row >= height ? height - 1 : row;
+            const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
+            offset[i] = row * stride + column - Radius;
         }
+        T entering[side];
+        V::template loadColumns<0, side>(bits, offset, entering);
         window.template enter<enterSlot>(entering);
     }
 
@@ -316,21 +298,25 @@ template <typename V, int Radius, typename Window> class Wavefront
         ((phase == int(Phase) && (step<Phase>(at), true)) || ...);
     }
 
-    // A step in which every lane writes its result and reads whole strips:
-    // the same work every time, on a window held in locals.
+    // A step in which every lane writes its result and every lane's strip
+    // has whole vectors' worth of image after it: the same work every time,
+    // on a window held in locals. The pixel that the lane to the left wrote
+    // last step is taken from its result rather than read back.
     template <int Phase>
-    static void steadyStep(Window &w, quint32 *target, const quint32 *first, int laneStep)
+    static void steadyStep(Window &w, T &previous, quint32 *target, const quint32 *first,
+                           int laneStep)
     {
-        constexpr int centreSlot = (Phase - lag + 2 * side) % side;
+        constexpr int centreSlot = (Phase - centreDelay + 2 * side) % side;
         const T value = w.result();
         V::storeLanes(target, laneStep, value);
         w.template replaceCentre<centreSlot>(value);
         T entering[side];
         if constexpr (Radius > 1)
             V::template loadStrips<0, Radius - 1>(first, laneStep, entering);
-        entering[Radius - 1] = V::shiftLanesUp(value, first[Radius - 1]);
+        entering[Radius - 1] = V::shiftLanesUp(previous, first[Radius - 1]);
         V::template loadStrips<Radius, Radius + 1>(first, laneStep, entering + Radius);
         w.template enter<Phase>(entering);
+        previous = value;
     }
 
     // Whole rounds of side steady steps from step `at` (a multiple of
@@ -338,15 +324,17 @@ template <typename V, int Radius, typename Window> class Wavefront
     template <std::size_t... Phase> int steadySteps(int at, int end, std::index_sequence<Phase...>)
     {
         Window w = window;
+        T previous = lastValue;
         const int rowStep = stride, toNextLane = laneStep;
         quint32 *target = bits + (Radius + at) * stride + x0;
         const quint32 *first = bits + (at + 2 * Radius + 1) * stride + x0 - Radius;
         for (; at + side <= end; at += side)
-            (steadyStep<Phase>(w, target + int(Phase) * rowStep, first + int(Phase) * rowStep,
-                               toNextLane),
+            (steadyStep<Phase>(w, previous, target + int(Phase) * rowStep,
+                               first + int(Phase) * rowStep, toNextLane),
              ...),
                 target += side * rowStep, first += side * rowStep;
         window = w;
+        lastValue = previous;
         return at;
     }
 
@@ -360,9 +348,10 @@ public:
 
     void run()
     {
-        // Steady steps: every lane writes from (lanes - 1) * lag on, and
-        // every lane's entering strip lies above the last row before rows - 1.
-        const int steadyFrom = (lanes - 1) * lag;
+        // Steady steps: every lane writes from (lanes - 1) * lag on (and so
+        // did all but the last lane the step before), and every lane's
+        // entering strip lies above the last row before rows - 1.
+        const int steadyFrom = (lanes - 1) * lag + 1;
         const int steadyEnd = rows - 1;
         for (x0 = Radius; x0 <= lastColumn; x0 += lanes) {
             allColumns = x0 + lanes - 1 <= lastColumn;
