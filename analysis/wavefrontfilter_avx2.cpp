@@ -40,27 +40,19 @@ struct Avx2 {
         const T up = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6));
         return _mm256_blend_epi32(up, _mm256_set1_epi32(int(first)), 1);
     }
+    static T laneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+    static T sub32(T a, T b) { return _mm256_sub_epi32(a, b); }
+    static T greater32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
     // Strip positions First .. First + Count - 1 of every lane, lane i's
-    // strip starting at first + i * laneStep. One or two positions are
-    // read exactly; three are read as four, one pixel past the last. The
-    // pixels left of a strip's centre were written a few steps ago, and a
-    // wider read over a fresh narrow write would wait for it to retire.
-    template <int First, int Count>
-    static void loadStrips(const quint32 *first, int laneStep, T *out)
+    // strip starting at laneStart(i), turned into one vector per position.
+    template <int First, int Count, bool Exact, typename LaneStart>
+    static void loadLanes(LaneStart laneStart, T *out)
     {
         if constexpr (Count > 4) {
-            loadStrips<First, 4>(first, laneStep, out);
-            loadStrips<First + 4, Count - 4>(first, laneStep, out + 4);
+            loadLanes<First, 4, Exact>(laneStart, out);
+            loadLanes<First + 4, Count - 4, Exact>(laneStart, out + 4);
         } else {
-            auto lane = [&](int i) {
-                const quint32 *at = first + i * laneStep + First;
-                if constexpr (Count == 1)
-                    return _mm_cvtsi32_si128(int(*at));
-                else if constexpr (Count == 2)
-                    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
-                else
-                    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
-            };
+            auto lane = [&](int i) { return loadFour<Count, Exact>(laneStart(i) + First); };
             auto pair = [&](int i) {
                 return _mm256_inserti128_si256(_mm256_castsi128_si256(lane(i)), lane(i + 4), 1);
             };
@@ -80,27 +72,6 @@ struct Avx2 {
             out[2] = _mm256_unpacklo_epi64(high0, high1);
             if constexpr (Count > 3)
                 out[3] = _mm256_unpackhi_epi64(high0, high1);
-        }
-    }
-    // The same from base + offset[i], touching nothing past the strip: up to four per lane with one
-    // masked load (nothing past Count is touched), then transposed.
-    template <int First, int Count>
-    static void loadColumns(const quint32 *base, const int *offset, T *out)
-    {
-        if constexpr (Count > 4) {
-            loadColumns<First, 4>(base, offset, out);
-            loadColumns<First + 4, Count - 4>(base, offset, out + 4);
-        } else {
-            const __m128i mask =
-                _mm_setr_epi32(-1, Count > 1 ? -1 : 0, Count > 2 ? -1 : 0, Count > 3 ? -1 : 0);
-            auto lane = [&](int i) {
-                return _mm_maskload_epi32(reinterpret_cast<const int *>(base + offset[i] + First),
-                                          mask);
-            };
-            auto pair = [&](int i) {
-                return _mm256_inserti128_si256(_mm256_castsi128_si256(lane(i)), lane(i + 4), 1);
-            };
-            transpose<Count>(pair(0), pair(1), pair(2), pair(3), out);
         }
     }
 };

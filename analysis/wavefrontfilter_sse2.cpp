@@ -37,27 +37,19 @@ struct Sse2 {
     {
         return _mm_or_si128(_mm_slli_si128(v, 4), _mm_cvtsi32_si128(int(first)));
     }
+    static T laneIndex() { return _mm_setr_epi32(0, 1, 2, 3); }
+    static T sub32(T a, T b) { return _mm_sub_epi32(a, b); }
+    static T greater32(T a, T b) { return _mm_cmpgt_epi32(a, b); }
     // Strip positions First .. First + Count - 1 of every lane, lane i's
-    // strip starting at first + i * laneStep. One or two positions are
-    // read exactly; three are read as four, one pixel past the last. The
-    // pixels left of a strip's centre were written a few steps ago, and a
-    // wider read over a fresh narrow write would wait for it to retire.
-    template <int First, int Count>
-    static void loadStrips(const quint32 *first, int laneStep, T *out)
+    // strip starting at laneStart(i), turned into one vector per position.
+    template <int First, int Count, bool Exact, typename LaneStart>
+    static void loadLanes(LaneStart laneStart, T *out)
     {
         if constexpr (Count > 4) {
-            loadStrips<First, 4>(first, laneStep, out);
-            loadStrips<First + 4, Count - 4>(first, laneStep, out + 4);
+            loadLanes<First, 4, Exact>(laneStart, out);
+            loadLanes<First + 4, Count - 4, Exact>(laneStart, out + 4);
         } else {
-            auto lane = [&](int i) {
-                const quint32 *at = first + i * laneStep + First;
-                if constexpr (Count == 1)
-                    return _mm_cvtsi32_si128(int(*at));
-                else if constexpr (Count == 2)
-                    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
-                else
-                    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
-            };
+            auto lane = [&](int i) { return loadFour<Count, Exact>(laneStart(i) + First); };
             const T a = lane(0), b = lane(1), c = lane(2), d = lane(3);
             const T low0 = _mm_unpacklo_epi32(a, b), low1 = _mm_unpacklo_epi32(c, d);
             out[0] = _mm_unpacklo_epi64(low0, low1);
@@ -70,14 +62,6 @@ struct Sse2 {
                     out[3] = _mm_unpackhi_epi64(high0, high1);
             }
         }
-    }
-    // The same from base + offset[i], one pixel at a time.
-    template <int First, int Count>
-    static void loadColumns(const quint32 *base, const int *offset, T *out)
-    {
-        for (int p = First; p < First + Count; ++p)
-            out[p - First] = _mm_setr_epi32(int(base[offset[0] + p]), int(base[offset[1] + p]),
-                                            int(base[offset[2] + p]), int(base[offset[3] + p]));
     }
 };
 

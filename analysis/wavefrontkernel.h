@@ -23,10 +23,29 @@
 
 #include <QtGlobal>
 
+#include <emmintrin.h>
+
 #include <utility>
 
 namespace
 {
+
+// Count (1 to 4) consecutive pixels from `at` in the low words of a vector.
+// Exact reads touch nothing else; otherwise three are read as four.
+// Reading exactly what is needed also matters next to pixels written a step
+// or two ago: a wider read over a fresh narrower write waits for it.
+template <int Count, bool Exact> inline __m128i loadFour(const quint32 *at)
+{
+    if constexpr (Count == 1)
+        return _mm_cvtsi32_si128(int(*at));
+    else if constexpr (Count == 2)
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
+    else if constexpr (Count == 3 && Exact)
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)),
+                                  _mm_cvtsi32_si128(int(at[2])));
+    else
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+}
 
 template <typename T> inline void copyWires(const T *from, int count, T *to)
 {
@@ -254,8 +273,9 @@ template <typename V, int Radius, typename Window> class Wavefront
     bool allColumns = false;
     Window window;
     T lastValue; // the results of the last step
+    T laneLag;  // i * lag in lane i
+    T columnOn; // lanes on a column inside the image
     alignas(32) int offset[lanes] = {};
-    alignas(32) int active[lanes];
     alignas(32) quint32 result[lanes];
 
     // Any step, with every check; the slot that a strip enters is step mod
@@ -269,12 +289,15 @@ template <typename V, int Radius, typename Window> class Wavefront
             V::store(result, value);
             for (int i = 0; i < lanes; ++i) {
                 const int done = step - i * lag; // rows this lane has finished
-                const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
-                active[i] = on ? -1 : 0;
-                if (on)
+                if (done >= 0 && done < rows && x0 + i <= lastColumn)
                     bits[(Radius + done) * stride + x0 + i] = result[i];
             }
-            window.template replaceCentre<centreSlot>(V::load(active), value);
+            // The same test in vectors, for the window.
+            const T done = V::sub32(V::set1(step), laneLag);
+            const T on = V::and_(V::and_(V::greater32(done, V::set1(-1)),
+                                         V::greater32(V::set1(rows), done)),
+                                 columnOn);
+            window.template replaceCentre<centreSlot>(on, value);
             lastValue = value;
         }
 
@@ -288,7 +311,12 @@ template <typename V, int Radius, typename Window> class Wavefront
             offset[i] = row * stride + column - Radius;
         }
         T entering[side];
-        V::template loadColumns<0, side>(bits, offset, entering);
+        auto laneStart = [this](int i) { return bits + offset[i]; };
+        // Position Radius - 1 may have been written last step.
+        if constexpr (Radius > 1)
+            V::template loadLanes<0, Radius - 1, true>(laneStart, entering);
+        V::template loadLanes<Radius - 1, 1, true>(laneStart, entering + Radius - 1);
+        V::template loadLanes<Radius, Radius + 1, true>(laneStart, entering + Radius);
         window.template enter<enterSlot>(entering);
     }
 
@@ -311,10 +339,11 @@ template <typename V, int Radius, typename Window> class Wavefront
         V::storeLanes(target, laneStep, value);
         w.template replaceCentre<centreSlot>(value);
         T entering[side];
+        auto laneStart = [first, laneStep](int i) { return first + i * laneStep; };
         if constexpr (Radius > 1)
-            V::template loadStrips<0, Radius - 1>(first, laneStep, entering);
+            V::template loadLanes<0, Radius - 1, false>(laneStart, entering);
         entering[Radius - 1] = V::shiftLanesUp(previous, first[Radius - 1]);
-        V::template loadStrips<Radius, Radius + 1>(first, laneStep, entering + Radius);
+        V::template loadLanes<Radius, Radius + 1, false>(laneStart, entering + Radius);
         w.template enter<Phase>(entering);
         previous = value;
     }
@@ -344,6 +373,10 @@ public:
           lastStep(rows - 1 + (lanes - 1) * lag), lastColumn(width - Radius - 1),
           laneStep(1 - lag * stride)
     {
+        alignas(32) int lags[lanes];
+        for (int i = 0; i < lanes; ++i)
+            lags[i] = i * lag;
+        laneLag = V::load(lags);
     }
 
     void run()
@@ -355,6 +388,7 @@ public:
         const int steadyEnd = rows - 1;
         for (x0 = Radius; x0 <= lastColumn; x0 += lanes) {
             allColumns = x0 + lanes - 1 <= lastColumn;
+            columnOn = V::greater32(V::set1(lastColumn - x0 + 1), V::laneIndex());
             window.start();
             // Steps before 0 only load, so that every lane's window is
             // always the last side strips loaded.
