@@ -69,5 +69,11 @@ struct Sse2 {
 
 bool filterWavefrontSse2(quint32 *bits, int stride, int width, int height, int radius, bool median)
 {
-    return filterWavefront<Sse2>(bits, stride, width, height, radius, median);
+    return filterWavefront<Sse2>(bits, bits, stride, width, height, radius, median);
+}
+
+bool filterWavefrontSse2(const quint32 *source, quint32 *target, int stride, int width, int height,
+                          int radius, bool median)
+{
+    return filterWavefront<Sse2>(source, target, stride, width, height, radius, median);
 }

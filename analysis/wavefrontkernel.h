@@ -264,6 +264,10 @@ template <typename V, int Radius, typename Window> class Wavefront
     // A strip's centre is replaced Radius + 1 steps after it entered.
     static constexpr int centreDelay = Radius + 1;
 
+    // Pixels are written to `bits` and read from there left of a strip's
+    // centre; from the centre rightwards nothing has been written yet, and
+    // they are read from `source`. Both may be the same image.
+    const quint32 *const source;
     quint32 *const bits;
     const int stride, height;
     const int rows, lastStep, lastColumn;
@@ -311,12 +315,13 @@ template <typename V, int Radius, typename Window> class Wavefront
             offset[i] = row * stride + column - Radius;
         }
         T entering[side];
-        auto laneStart = [this](int i) { return bits + offset[i]; };
+        auto written = [this](int i) { return bits + offset[i]; };
+        auto unwritten = [this](int i) { return source + offset[i]; };
         // Position Radius - 1 may have been written last step.
         if constexpr (Radius > 1)
-            V::template loadLanes<0, Radius - 1, true>(laneStart, entering);
-        V::template loadLanes<Radius - 1, 1, true>(laneStart, entering + Radius - 1);
-        V::template loadLanes<Radius, Radius + 1, true>(laneStart, entering + Radius);
+            V::template loadLanes<0, Radius - 1, true>(written, entering);
+        V::template loadLanes<Radius - 1, 1, true>(written, entering + Radius - 1);
+        V::template loadLanes<Radius, Radius + 1, true>(unwritten, entering + Radius);
         window.template enter<enterSlot>(entering);
     }
 
@@ -332,18 +337,19 @@ template <typename V, int Radius, typename Window> class Wavefront
     // last step is taken from its result rather than read back.
     template <int Phase>
     static void steadyStep(Window &w, T &previous, quint32 *target, const quint32 *first,
-                           int laneStep)
+                           const quint32 *firstUnwritten, int laneStep)
     {
         constexpr int centreSlot = (Phase - centreDelay + 2 * side) % side;
         const T value = w.result();
         V::storeLanes(target, laneStep, value);
         w.template replaceCentre<centreSlot>(value);
         T entering[side];
-        auto laneStart = [first, laneStep](int i) { return first + i * laneStep; };
+        auto written = [first, laneStep](int i) { return first + i * laneStep; };
+        auto unwritten = [firstUnwritten, laneStep](int i) { return firstUnwritten + i * laneStep; };
         if constexpr (Radius > 1)
-            V::template loadLanes<0, Radius - 1, false>(laneStart, entering);
+            V::template loadLanes<0, Radius - 1, false>(written, entering);
         entering[Radius - 1] = V::shiftLanesUp(previous, first[Radius - 1]);
-        V::template loadLanes<Radius, Radius + 1, false>(laneStart, entering + Radius);
+        V::template loadLanes<Radius, Radius + 1, false>(unwritten, entering + Radius);
         w.template enter<Phase>(entering);
         previous = value;
     }
@@ -356,20 +362,24 @@ template <typename V, int Radius, typename Window> class Wavefront
         T previous = lastValue;
         const int rowStep = stride, toNextLane = laneStep;
         quint32 *target = bits + (Radius + at) * stride + x0;
-        const quint32 *first = bits + (at + 2 * Radius + 1) * stride + x0 - Radius;
+        const int start = (at + 2 * Radius + 1) * stride + x0 - Radius;
+        const quint32 *first = bits + start;
+        const quint32 *firstUnwritten = source + start;
         for (; at + side <= end; at += side)
             (steadyStep<Phase>(w, previous, target + int(Phase) * rowStep,
-                               first + int(Phase) * rowStep, toNextLane),
+                               first + int(Phase) * rowStep,
+                               firstUnwritten + int(Phase) * rowStep, toNextLane),
              ...),
-                target += side * rowStep, first += side * rowStep;
+                target += side * rowStep, first += side * rowStep,
+                firstUnwritten += side * rowStep;
         window = w;
         lastValue = previous;
         return at;
     }
 
 public:
-    Wavefront(quint32 *bits, int stride, int width, int height)
-        : bits(bits), stride(stride), height(height), rows(height - 2 * Radius),
+    Wavefront(const quint32 *source, quint32 *bits, int stride, int width, int height)
+        : source(source), bits(bits), stride(stride), height(height), rows(height - 2 * Radius),
           lastStep(rows - 1 + (lanes - 1) * lag), lastColumn(width - Radius - 1),
           laneStep(1 - lag * stride)
     {
@@ -405,23 +415,34 @@ public:
 };
 
 template <typename V, int Radius, typename Window>
-void runWavefront(quint32 *bits, int stride, int width, int height)
+void runWavefront(const quint32 *source, quint32 *target, int stride, int width, int height)
 {
-    Wavefront<V, Radius, Window>(bits, stride, width, height).run();
+    if (source != target) {
+        // The border is never processed: it keeps the source's pixels.
+        for (int y = 0; y < height; ++y) {
+            const quint32 *from = source + y * stride;
+            quint32 *to = target + y * stride;
+            const bool wholeRow = y < Radius || y >= height - Radius;
+            for (int x = 0; x < width; x = x == Radius - 1 && !wholeRow ? width - Radius : x + 1)
+                to[x] = from[x];
+        }
+    }
+    Wavefront<V, Radius, Window>(source, target, stride, width, height).run();
 }
 
 template <typename V, template <typename, int> class Window>
-bool runWavefront(quint32 *bits, int stride, int width, int height, int radius)
+bool runWavefront(const quint32 *source, quint32 *target, int stride, int width, int height,
+                  int radius)
 {
     switch (radius) {
     case 1:
-        runWavefront<V, 1, Window<V, 1>>(bits, stride, width, height);
+        runWavefront<V, 1, Window<V, 1>>(source, target, stride, width, height);
         return true;
     case 2:
-        runWavefront<V, 2, Window<V, 2>>(bits, stride, width, height);
+        runWavefront<V, 2, Window<V, 2>>(source, target, stride, width, height);
         return true;
     case 3:
-        runWavefront<V, 3, Window<V, 3>>(bits, stride, width, height);
+        runWavefront<V, 3, Window<V, 3>>(source, target, stride, width, height);
         return true;
     default:
         return false;
@@ -429,13 +450,17 @@ bool runWavefront(quint32 *bits, int stride, int width, int height, int radius)
 }
 
 // Runs the median (median true) or mean pass for radius 1, 2 or 3 on an
-// image at least 2 * radius + 1 pixels wide and high; returns false and
-// leaves the image alone for any other radius.
+// image at least 2 * radius + 1 pixels wide and high, from source into
+// target (which may be the same image, or one of the same size and stride
+// that source is not part of); returns false and leaves the image alone for
+// any other radius.
 template <typename V>
-bool filterWavefront(quint32 *bits, int stride, int width, int height, int radius, bool median)
+bool filterWavefront(const quint32 *source, quint32 *target, int stride, int width, int height,
+                     int radius, bool median)
 {
-    return median ? runWavefront<V, MedianWindow>(bits, stride, width, height, radius)
-                  : runWavefront<V, MeanWindow>(bits, stride, width, height, radius);
+    return median
+               ? runWavefront<V, MedianWindow>(source, target, stride, width, height, radius)
+               : runWavefront<V, MeanWindow>(source, target, stride, width, height, radius);
 }
 
 } // namespace
