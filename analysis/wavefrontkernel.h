@@ -4,7 +4,7 @@
 // The filter passes for windows of side 3, 5 and 7, several columns at once.
 //
 // Each column's pixels depend on the column to their left, but only on its
-// rows up to r below them. So lane i works on column x0 + i, r + 1 rows
+// rows up to r below them. So lane i works on column x0 + i, r + 2 rows
 // behind lane i - 1, and all lanes of a vector advance one row per step:
 // every window then sees exactly what the one-pixel-at-a-time pass sees.
 // A lane's window is held as its 2r + 1 row strips, the last ones loaded;
@@ -97,7 +97,7 @@ inline void insertSorted(const typename V::T *from, typename V::T v, typename V:
 // green and blue each get their own median.
 //
 // Two values of a strip arrive late: the pixel that the lane to the left
-// has just written (position Radius - 1 of the entering strip) and the
+// wrote last step (position Radius - 1 of the entering strip) and the
 // centre, replaced by this lane's own result Radius + 1 steps later. The
 // rest is sorted ahead and the late ones are merged in last, which keeps
 // the chain from one step's result to the next short.
