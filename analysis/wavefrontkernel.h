@@ -291,11 +291,15 @@ template <typename V, int Radius, typename Window> class Wavefront
         if (step >= 0) {
             const T value = window.result();
             V::store(result, value);
-            for (int i = 0; i < lanes; ++i) {
-                const int done = step - i * lag; // rows this lane has finished
-                if (done >= 0 && done < rows && x0 + i <= lastColumn)
-                    bits[(Radius + done) * stride + x0 + i] = result[i];
-            }
+            // Lanes from `from` on have started (finished step - i * lag
+            // rows); those before `to` have rows left and a column.
+            const int from = step >= rows ? (step - rows) / lag + 1 : 0;
+            int to = step / lag + 1;
+            to = to < lanes ? to : lanes;
+            to = to < lastColumn - x0 + 1 ? to : lastColumn - x0 + 1;
+            quint32 *target = bits + (Radius + step) * stride + x0;
+            for (int i = from; i < to; ++i)
+                target[i * laneStep] = result[i];
             // The same test in vectors, for the window.
             const T done = V::sub32(V::set1(step), laneLag);
             const T on = V::and_(V::and_(V::greater32(done, V::set1(-1)),
