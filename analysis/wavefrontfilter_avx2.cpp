@@ -41,6 +41,7 @@ struct Avx2 {
         return _mm256_blend_epi32(up, _mm256_set1_epi32(int(first)), 1);
     }
     static T laneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+    static T add32(T a, T b) { return _mm256_add_epi32(a, b); }
     static T sub32(T a, T b) { return _mm256_sub_epi32(a, b); }
     static T greater32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
     // Strip positions First .. First + Count - 1 of every lane, lane i's

@@ -38,6 +38,7 @@ struct Sse2 {
         return _mm_or_si128(_mm_slli_si128(v, 4), _mm_cvtsi32_si128(int(first)));
     }
     static T laneIndex() { return _mm_setr_epi32(0, 1, 2, 3); }
+    static T add32(T a, T b) { return _mm_add_epi32(a, b); }
     static T sub32(T a, T b) { return _mm_sub_epi32(a, b); }
     static T greater32(T a, T b) { return _mm_cmpgt_epi32(a, b); }
     // Strip positions First .. First + Count - 1 of every lane, lane i's

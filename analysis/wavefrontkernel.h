@@ -233,17 +233,16 @@ public:
 
     template <int Slot> void enter(const T *pixels)
     {
-        // The pixel at Radius - 1 may come straight from the last result:
-        // it is added last.
-        T rb = V::set1(0), g = rb;
-        for (int p = 0; p < side; ++p) {
-            if (p != Radius - 1) {
-                rb = V::add16(rb, redBlueOf(pixels[p]));
-                g = V::add16(g, greenOf(pixels[p]));
-            }
+        // Green is summed in place, in 32 bits, and shifted down once; the
+        // alpha byte is left out.
+        const T greenByte = V::set1(0xFF00);
+        T rb = redBlueOf(pixels[0]);
+        T g = V::and_(pixels[0], greenByte);
+        for (int p = 1; p < side; ++p) {
+            rb = V::add16(rb, redBlueOf(pixels[p]));
+            g = V::add32(g, V::and_(pixels[p], greenByte));
         }
-        rb = V::add16(rb, redBlueOf(pixels[Radius - 1]));
-        g = V::add16(g, greenOf(pixels[Radius - 1]));
+        g = V::template shiftRight32<8>(g);
         redBlue = V::add16(V::sub16(redBlue, stripRedBlue[Slot]), rb);
         green = V::add16(V::sub16(green, stripGreen[Slot]), g);
         stripRedBlue[Slot] = rb;
