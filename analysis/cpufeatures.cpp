@@ -26,8 +26,8 @@ bool cpuid(unsigned leaf, unsigned registers[4])
         registers[i] = unsigned(values[i]);
     return true;
 #else
-    return __get_cpuid_count(leaf, 0, &registers[0], &registers[1], &registers[2],
-                             &registers[3]) != 0;
+    return __get_cpuid_count(leaf, 0, &registers[0], &registers[1], &registers[2], &registers[3]) !=
+           0;
 #endif
 }
 

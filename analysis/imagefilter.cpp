@@ -1,7 +1,5 @@
 #include "imagefilter.h"
 
-#include <QColorSpace>
-
 #include "meanfilter.h"
 #include "medianfilter.h"
 
@@ -9,6 +7,8 @@
 #include "cpufeatures.h"
 #include "wavefrontfilter.h"
 #endif
+
+#include <QColorSpace>
 
 namespace
 {

@@ -85,7 +85,7 @@ bool filterWavefrontAvx2(quint32 *bits, int stride, int width, int height, int r
 }
 
 bool filterWavefrontAvx2(const quint32 *source, quint32 *target, int stride, int width, int height,
-                          int radius, bool median)
+                         int radius, bool median)
 {
     return filterWavefront<Avx2>(source, target, stride, width, height, radius, median);
 }

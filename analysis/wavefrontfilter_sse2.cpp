@@ -74,7 +74,7 @@ bool filterWavefrontSse2(quint32 *bits, int stride, int width, int height, int r
 }
 
 bool filterWavefrontSse2(const quint32 *source, quint32 *target, int stride, int width, int height,
-                          int radius, bool median)
+                         int radius, bool median)
 {
     return filterWavefront<Sse2>(source, target, stride, width, height, radius, median);
 }

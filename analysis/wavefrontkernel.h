@@ -71,8 +71,7 @@ template <typename V, int N, std::size_t... I>
 inline void sortWires(typename V::T *wires, std::index_sequence<I...>)
 {
     using Net = WindowNetworks<N>;
-    (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]),
-     ...);
+    (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]), ...);
     (void)wires; // no exchanges for a single wire
 }
 
@@ -276,8 +275,8 @@ template <typename V, int Radius, typename Window> class Wavefront
     bool allColumns = false;
     Window window;
     T lastValue; // the results of the last step
-    T laneLag;  // i * lag in lane i
-    T columnOn; // lanes on a column inside the image
+    T laneLag;   // i * lag in lane i
+    T columnOn;  // lanes on a column inside the image
     alignas(32) int offset[lanes] = {};
     alignas(32) quint32 result[lanes];
 
@@ -301,9 +300,9 @@ template <typename V, int Radius, typename Window> class Wavefront
                 target[i * laneStep] = result[i];
             // The same test in vectors, for the window.
             const T done = V::sub32(V::set1(step), laneLag);
-            const T on = V::and_(V::and_(V::greater32(done, V::set1(-1)),
-                                         V::greater32(V::set1(rows), done)),
-                                 columnOn);
+            const T on =
+                V::and_(V::and_(V::greater32(done, V::set1(-1)), V::greater32(V::set1(rows), done)),
+                        columnOn);
             window.template replaceCentre<centreSlot>(on, value);
             lastValue = value;
         }
@@ -348,7 +347,9 @@ template <typename V, int Radius, typename Window> class Wavefront
         w.template replaceCentre<centreSlot>(value);
         T entering[side];
         auto written = [first, laneStep](int i) { return first + i * laneStep; };
-        auto unwritten = [firstUnwritten, laneStep](int i) { return firstUnwritten + i * laneStep; };
+        auto unwritten = [firstUnwritten, laneStep](int i) {
+            return firstUnwritten + i * laneStep;
+        };
         if constexpr (Radius > 1)
             V::template loadLanes<0, Radius - 1, false>(written, entering);
         entering[Radius - 1] = V::shiftLanesUp(previous, first[Radius - 1]);
@@ -370,11 +371,10 @@ template <typename V, int Radius, typename Window> class Wavefront
         const quint32 *firstUnwritten = source + start;
         for (; at + side <= end; at += side)
             (steadyStep<Phase>(w, previous, target + int(Phase) * rowStep,
-                               first + int(Phase) * rowStep,
-                               firstUnwritten + int(Phase) * rowStep, toNextLane),
+                               first + int(Phase) * rowStep, firstUnwritten + int(Phase) * rowStep,
+                               toNextLane),
              ...),
-                target += side * rowStep, first += side * rowStep,
-                firstUnwritten += side * rowStep;
+                target += side * rowStep, first += side * rowStep, firstUnwritten += side * rowStep;
         window = w;
         lastValue = previous;
         return at;
@@ -461,9 +461,8 @@ template <typename V>
 bool filterWavefront(const quint32 *source, quint32 *target, int stride, int width, int height,
                      int radius, bool median)
 {
-    return median
-               ? runWavefront<V, MedianWindow>(source, target, stride, width, height, radius)
-               : runWavefront<V, MeanWindow>(source, target, stride, width, height, radius);
+    return median ? runWavefront<V, MedianWindow>(source, target, stride, width, height, radius)
+                  : runWavefront<V, MeanWindow>(source, target, stride, width, height, radius);
 }
 
 } // namespace

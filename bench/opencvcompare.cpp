@@ -99,7 +99,9 @@ int main(int argc, char **argv)
     cv::Mat target(source.size(), source.type());
     QImage result;
 
-    std::printf("480 x 320, 4 channels, one thread; median of %d rounds, ms of processor time per frame\n", rounds);
+    std::printf(
+        "480 x 320, 4 channels, one thread; median of %d rounds, ms of processor time per frame\n",
+        rounds);
     std::printf("OpenCV %s\n\n", CV_VERSION);
     std::printf("%-12s %10s %10s %8s\n", "filter", "Orvella", "OpenCV", "ratio");
     for (int type : {Median, Mean}) {

@@ -168,7 +168,8 @@ private slots:
         QTest::addColumn<int>("type");
         for (int kernelSize : {3, 5, 7})
             for (int type : {Median, Mean})
-                QTest::addRow("%dx%d %s", kernelSize, kernelSize, type == Median ? "median" : "mean")
+                QTest::addRow("%dx%d %s", kernelSize, kernelSize,
+                              type == Median ? "median" : "mean")
                     << kernelSize << type;
     }
 
