@@ -188,9 +188,10 @@ template <typename V, int Radius> class MeanWindow
     static_assert(255LL * area * (qint64(multiplier) * area - (1 << (16 + extraShift))) <
                   (1LL << (16 + extraShift)));
 
-    T centre[side];
+    T centreRedBlue[side], centreGreen[side]; // each strip's centre pixel, split
     T stripRedBlue[side], stripGreen[side];
-    T redBlue, green; // the whole window
+    T redBlue, green;         // the whole window
+    T meanRedBlue, meanGreen; // the last result, split
 
     static T redBlueOf(T pixels) { return V::and_(pixels, V::set1(0x00FF00FF)); }
     static T greenOf(T pixels)
@@ -198,36 +199,43 @@ template <typename V, int Radius> class MeanWindow
         return V::and_(V::template shiftRight32<8>(pixels), V::set1(0x00FF00FF));
     }
 
-public:
-    void start()
+    // The alpha fields of the green sums hold whatever; they never carry
+    // into green and end up under the opaque alpha of the result.
+    template <int Slot> void replaceWith(T nowRedBlue, T nowGreen)
     {
-        redBlue = green = V::set1(0);
-        for (int slot = 0; slot < side; ++slot)
-            stripRedBlue[slot] = stripGreen[slot] = centre[slot] = redBlue;
-    }
-
-    T result() const
-    {
-        const T m = V::set1(int(quint32(multiplier) * 0x10001u)); // in both fields
-        const T rb = V::template shiftRight16<extraShift>(V::mulHigh16(redBlue, m));
-        const T g = V::template shiftRight16<extraShift>(V::mulHigh16(green, m));
-        return V::or_(V::or_(rb, V::template shiftLeft32<8>(g)), V::set1(int(0xFF000000u)));
-    }
-
-    template <int Slot> void replaceCentre(T value)
-    {
-        const T rb = V::sub16(redBlueOf(value), redBlueOf(centre[Slot]));
-        const T g = V::sub16(greenOf(value), greenOf(centre[Slot]));
+        const T rb = V::sub16(nowRedBlue, centreRedBlue[Slot]);
+        const T g = V::sub16(nowGreen, centreGreen[Slot]);
         stripRedBlue[Slot] = V::add16(stripRedBlue[Slot], rb);
         stripGreen[Slot] = V::add16(stripGreen[Slot], g);
         redBlue = V::add16(redBlue, rb);
         green = V::add16(green, g);
-        centre[Slot] = value;
     }
 
-    template <int Slot> void replaceCentre(T lanes, T value)
+public:
+    void start()
     {
-        replaceCentre<Slot>(V::select(lanes, value, centre[Slot]));
+        redBlue = green = meanRedBlue = meanGreen = V::set1(0);
+        for (int slot = 0; slot < side; ++slot)
+            stripRedBlue[slot] = stripGreen[slot] = centreRedBlue[slot] = centreGreen[slot] =
+                redBlue;
+    }
+
+    T result()
+    {
+        const T m = V::set1(int(quint32(multiplier) * 0x10001u)); // in both fields
+        meanRedBlue = V::template shiftRight16<extraShift>(V::mulHigh16(redBlue, m));
+        meanGreen = V::template shiftRight16<extraShift>(V::mulHigh16(green, m));
+        return V::or_(V::or_(meanRedBlue, V::template shiftLeft32<8>(meanGreen)),
+                      V::set1(int(0xFF000000u)));
+    }
+
+    // `value` is the last result: its channels are still at hand, unpacked.
+    template <int Slot> void replaceCentre(T) { replaceWith<Slot>(meanRedBlue, meanGreen); }
+
+    template <int Slot> void replaceCentre(T lanes, T)
+    {
+        replaceWith<Slot>(V::select(lanes, meanRedBlue, centreRedBlue[Slot]),
+                          V::select(lanes, meanGreen, centreGreen[Slot]));
     }
 
     template <int Slot> void enter(const T *pixels)
@@ -246,7 +254,8 @@ public:
         green = V::add16(V::sub16(green, stripGreen[Slot]), g);
         stripRedBlue[Slot] = rb;
         stripGreen[Slot] = g;
-        centre[Slot] = pixels[Radius];
+        centreRedBlue[Slot] = redBlueOf(pixels[Radius]);
+        centreGreen[Slot] = greenOf(pixels[Radius]);
     }
 };
 
