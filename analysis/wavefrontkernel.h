@@ -339,7 +339,7 @@ template <typename V, int Radius, typename Window> class Wavefront
     template <std::size_t... Phase> void anyStep(int at, std::index_sequence<Phase...>)
     {
         const int phase = (at + side) % side;
-        ((phase == int(Phase) && (step<Phase>(at), true)) || ...);
+        (void)((phase == int(Phase) && (step<Phase>(at), true)) || ...);
     }
 
     // A step in which every lane writes its result and every lane's strip
