@@ -95,11 +95,10 @@ inline void insertSorted(const typename V::T *from, typename V::T v, typename V:
 // network over the sorted strips. Bytes are sorted independently, so red,
 // green and blue each get their own median.
 //
-// Two values of a strip arrive late: the pixel that the lane to the left
-// wrote last step (position Radius - 1 of the entering strip) and the
-// centre, replaced by this lane's own result Radius + 1 steps later. The
-// rest is sorted ahead and the late ones are merged in last, which keeps
-// the chain from one step's result to the next short.
+// A strip's centre is replaced by this lane's own result Radius + 1 steps
+// after the strip entered. So each strip is also kept sorted without its
+// centre, and the new centre is merged into that: two steps deep, which
+// keeps the chain from one step's result to the next short.
 template <typename V, int Radius> class MedianWindow
 {
     using T = typename V::T;
@@ -158,10 +157,8 @@ public:
             if (p != Radius && p != Radius - 1)
                 others[n++] = pixels[p];
         sortWires<V, side - 2>(others);
-        T withCentre[side - 1];
-        insertSorted<V, side - 2>(others, pixels[Radius], withCentre);
         insertSorted<V, side - 2>(others, pixels[Radius - 1], rest[Slot]);
-        insertSorted<V, side - 1>(withCentre, pixels[Radius - 1], sorted[Slot]);
+        insertSorted<V, side - 1>(rest[Slot], pixels[Radius], sorted[Slot]);
         centre[Slot] = pixels[Radius];
     }
 };
