@@ -9,4 +9,12 @@
 bool filterWavefrontSse2(quint32 *bits, int stride, int width, int height, int radius, bool median);
 bool filterWavefrontAvx2(quint32 *bits, int stride, int width, int height, int radius, bool median);
 
+// The same from source into target, an image of the same size and stride
+// that does not overlap it: target gets what the pass in place would leave
+// in source.
+bool filterWavefrontSse2(const quint32 *source, quint32 *target, int stride, int width, int height,
+                         int radius, bool median);
+bool filterWavefrontAvx2(const quint32 *source, quint32 *target, int stride, int width, int height,
+                         int radius, bool median);
+
 #endif

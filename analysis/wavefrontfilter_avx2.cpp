@@ -25,42 +25,54 @@ struct Avx2 {
     template <int N> static T shiftRight16(T a) { return _mm256_srli_epi16(a, N); }
     template <int N> static T shiftRight32(T a) { return _mm256_srli_epi32(a, N); }
     template <int N> static T shiftLeft32(T a) { return _mm256_slli_epi32(a, N); }
+    // Lane i's word to target[i * laneStep], through memory: extracting
+    // each lane would crowd the shuffle unit that the loads need.
+    static void storeLanes(quint32 *target, int laneStep, T v)
+    {
+        alignas(32) quint32 words[lanes];
+        store(words, v);
+        for (int i = 0; i < lanes; ++i)
+            target[i * laneStep] = words[i];
+    }
     // Lane i gets lane i - 1 of v, lane 0 gets first.
     static T shiftLanesUp(T v, quint32 first)
     {
         const T up = _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6));
         return _mm256_blend_epi32(up, _mm256_set1_epi32(int(first)), 1);
     }
+    static T laneIndex() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+    static T add32(T a, T b) { return _mm256_add_epi32(a, b); }
+    static T sub32(T a, T b) { return _mm256_sub_epi32(a, b); }
+    static T greater32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
     // Strip positions First .. First + Count - 1 of every lane, lane i's
-    // strip starting at base + offset[i]: up to four per lane with one
-    // masked load (nothing past Count is touched), then transposed.
-    template <int First, int Count>
-    static void loadColumns(const quint32 *base, const int *offset, T *out)
+    // strip starting at laneStart(i), turned into one vector per position.
+    template <int First, int Count, bool Exact, typename LaneStart>
+    static void loadLanes(LaneStart laneStart, T *out)
     {
         if constexpr (Count > 4) {
-            loadColumns<First, 4>(base, offset, out);
-            loadColumns<First + 4, Count - 4>(base, offset, out + 4);
+            loadLanes<First, 4, Exact>(laneStart, out);
+            loadLanes<First + 4, Count - 4, Exact>(laneStart, out + 4);
         } else {
-            const __m128i mask =
-                _mm_setr_epi32(-1, Count > 1 ? -1 : 0, Count > 2 ? -1 : 0, Count > 3 ? -1 : 0);
-            auto lane = [&](int i) {
-                return _mm_maskload_epi32(reinterpret_cast<const int *>(base + offset[i] + First),
-                                          mask);
-            };
+            auto lane = [&](int i) { return loadFour<Count, Exact>(laneStart(i) + First); };
             auto pair = [&](int i) {
                 return _mm256_inserti128_si256(_mm256_castsi128_si256(lane(i)), lane(i + 4), 1);
             };
-            const T a = pair(0), b = pair(1), c = pair(2), d = pair(3);
-            const T low0 = _mm256_unpacklo_epi32(a, b), low1 = _mm256_unpacklo_epi32(c, d);
-            out[0] = _mm256_unpacklo_epi64(low0, low1);
-            if constexpr (Count > 1)
-                out[1] = _mm256_unpackhi_epi64(low0, low1);
-            if constexpr (Count > 2) {
-                const T high0 = _mm256_unpackhi_epi32(a, b), high1 = _mm256_unpackhi_epi32(c, d);
-                out[2] = _mm256_unpacklo_epi64(high0, high1);
-                if constexpr (Count > 3)
-                    out[3] = _mm256_unpackhi_epi64(high0, high1);
-            }
+            transpose<Count>(pair(0), pair(1), pair(2), pair(3), out);
+        }
+    }
+    // Rows of four 32-bit words a, b, c, d (in both halves) turned into
+    // columns: out[k] holds word k of each.
+    template <int Count> static void transpose(T a, T b, T c, T d, T *out)
+    {
+        const T low0 = _mm256_unpacklo_epi32(a, b), low1 = _mm256_unpacklo_epi32(c, d);
+        out[0] = _mm256_unpacklo_epi64(low0, low1);
+        if constexpr (Count > 1)
+            out[1] = _mm256_unpackhi_epi64(low0, low1);
+        if constexpr (Count > 2) {
+            const T high0 = _mm256_unpackhi_epi32(a, b), high1 = _mm256_unpackhi_epi32(c, d);
+            out[2] = _mm256_unpacklo_epi64(high0, high1);
+            if constexpr (Count > 3)
+                out[3] = _mm256_unpackhi_epi64(high0, high1);
         }
     }
 };
@@ -69,5 +81,11 @@ struct Avx2 {
 
 bool filterWavefrontAvx2(quint32 *bits, int stride, int width, int height, int radius, bool median)
 {
-    return filterWavefront<Avx2>(bits, stride, width, height, radius, median);
+    return filterWavefront<Avx2>(bits, bits, stride, width, height, radius, median);
+}
+
+bool filterWavefrontAvx2(const quint32 *source, quint32 *target, int stride, int width, int height,
+                         int radius, bool median)
+{
+    return filterWavefront<Avx2>(source, target, stride, width, height, radius, median);
 }

@@ -4,13 +4,15 @@
 // The filter passes for windows of side 3, 5 and 7, several columns at once.
 //
 // Each column's pixels depend on the column to their left, but only on its
-// rows up to r below them. So lane i works on column x0 + i, r + 1 rows
+// rows up to r below them. So lane i works on column x0 + i, r + 2 rows
 // behind lane i - 1, and all lanes of a vector advance one row per step:
 // every window then sees exactly what the one-pixel-at-a-time pass sees.
 // A lane's window is held as its 2r + 1 row strips, the last ones loaded;
 // a step writes each lane's result, tells the window that the centre of
 // the strip loaded r + 1 steps ago was replaced by it, and loads the strip
-// entering the window in place of the one leaving.
+// entering the window in place of the one leaving. The steps where every
+// lane is at work run as rounds of 2r + 1, so that each strip's slot is
+// known when compiling and the window can live in registers.
 //
 // Included by one source file per instruction set, each with its own vector
 // type V. Everything here has internal linkage, and no out-of-line library
@@ -21,10 +23,29 @@
 
 #include <QtGlobal>
 
+#include <emmintrin.h>
+
 #include <utility>
 
 namespace
 {
+
+// Count (1 to 4) consecutive pixels from `at` in the low words of a vector.
+// Exact reads touch nothing else; otherwise three are read as four.
+// Reading exactly what is needed also matters next to pixels written a step
+// or two ago: a wider read over a fresh narrower write waits for it.
+template <int Count, bool Exact> inline __m128i loadFour(const quint32 *at)
+{
+    if constexpr (Count == 1)
+        return _mm_cvtsi32_si128(int(*at));
+    else if constexpr (Count == 2)
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
+    else if constexpr (Count == 3 && Exact)
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)),
+                                  _mm_cvtsi32_si128(int(at[2])));
+    else
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+}
 
 template <typename T> inline void copyWires(const T *from, int count, T *to)
 {
@@ -45,25 +66,48 @@ template <typename V> inline void exchange(typename V::T &low, typename V::T &hi
     low = smaller;
 }
 
-// Each strip is also kept sorted per byte; the median of the window is a
-// fixed network over the sorted strips. Bytes are sorted independently, so
-// red, green and blue each get their own median.
+// Sorts wires[0 .. N - 1] with the network for N wires.
+template <typename V, int N, std::size_t... I>
+inline void sortWires(typename V::T *wires, std::index_sequence<I...>)
+{
+    using Net = WindowNetworks<N>;
+    (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]), ...);
+    (void)wires; // no exchanges for a single wire
+}
+
+template <typename V, int N> inline void sortWires(typename V::T *wires)
+{
+    sortWires<V, N>(wires, std::make_index_sequence<WindowNetworks<N>::sortRow.size>());
+}
+
+// to[0 .. N] = the sorted from[0 .. N - 1] with v put in its place. Two
+// steps deep from v, so the value that arrives last goes in last.
+template <typename V, int N>
+inline void insertSorted(const typename V::T *from, typename V::T v, typename V::T *to)
+{
+    to[0] = V::min(from[0], v);
+    for (int k = 1; k < N; ++k)
+        to[k] = V::max(from[k - 1], V::min(from[k], v));
+    to[N] = V::max(from[N - 1], v);
+}
+
+// Each strip is kept sorted per byte; the median of the window is a fixed
+// network over the sorted strips. Bytes are sorted independently, so red,
+// green and blue each get their own median.
+//
+// A strip's centre is replaced by this lane's own result Radius + 1 steps
+// after the strip entered. So each strip is also kept sorted without its
+// centre, and the new centre is merged into that: two steps deep, which
+// keeps the chain from one step's result to the next short.
 template <typename V, int Radius> class MedianWindow
 {
     using T = typename V::T;
     static constexpr int side = 2 * Radius + 1;
     using Net = WindowNetworks<side>;
 
-    T strip[side][side];
+    T rest[side][side - 1]; // the strip without its centre, sorted
     T sorted[side][side];
-
-    template <std::size_t... I> void sort(int slot, std::index_sequence<I...>)
-    {
-        T *wires = sorted[slot];
-        copyWires(strip[slot], side, wires);
-        (exchange<V>(wires[Net::sortRow.exchanges[I].low], wires[Net::sortRow.exchanges[I].high]),
-         ...);
-    }
+    T centre[side];
 
     template <std::size_t... I> T median(std::index_sequence<I...>) const
     {
@@ -75,25 +119,47 @@ template <typename V, int Radius> class MedianWindow
         return wires[Net::median.output];
     }
 
+    // Three sorted rows: the median of the lows' maximum, the middles'
+    // median and the highs' minimum.
+    static T median3(T a, T b, T c) { return V::max(V::min(a, b), V::min(V::max(a, b), c)); }
+
 public:
     void start() {}
 
     T result() const
     {
-        const T value = median(std::make_index_sequence<Net::median.size>());
+        T value;
+        if constexpr (side == 3) {
+            const T low = V::max(V::max(sorted[0][0], sorted[1][0]), sorted[2][0]);
+            const T high = V::min(V::min(sorted[0][2], sorted[1][2]), sorted[2][2]);
+            value = median3(low, median3(sorted[0][1], sorted[1][1], sorted[2][1]), high);
+        } else {
+            value = median(std::make_index_sequence<Net::median.size>());
+        }
         return V::or_(value, V::set1(int(0xFF000000u)));
     }
 
-    void replaceCentre(int slot, T lanes, T value)
+    template <int Slot> void replaceCentre(T value)
     {
-        strip[slot][Radius] = V::select(lanes, value, strip[slot][Radius]);
-        sort(slot, std::make_index_sequence<Net::sortRow.size>());
+        insertSorted<V, side - 1>(rest[Slot], value, sorted[Slot]);
     }
 
-    void enter(int slot, const T *pixels)
+    template <int Slot> void replaceCentre(T lanes, T value)
     {
-        copyWires(pixels, side, strip[slot]);
-        sort(slot, std::make_index_sequence<Net::sortRow.size>());
+        replaceCentre<Slot>(V::select(lanes, value, centre[Slot]));
+    }
+
+    template <int Slot> void enter(const T *pixels)
+    {
+        T others[side - 1];
+        int n = 0;
+        for (int p = 0; p < side; ++p)
+            if (p != Radius && p != Radius - 1)
+                others[n++] = pixels[p];
+        sortWires<V, side - 2>(others);
+        insertSorted<V, side - 2>(others, pixels[Radius - 1], rest[Slot]);
+        insertSorted<V, side - 1>(rest[Slot], pixels[Radius], sorted[Slot]);
+        centre[Slot] = pixels[Radius];
     }
 };
 
@@ -119,9 +185,10 @@ template <typename V, int Radius> class MeanWindow
     static_assert(255LL * area * (qint64(multiplier) * area - (1 << (16 + extraShift))) <
                   (1LL << (16 + extraShift)));
 
-    T centre[side];
+    T centreRedBlue[side], centreGreen[side]; // each strip's centre pixel, split
     T stripRedBlue[side], stripGreen[side];
-    T redBlue, green; // the whole window
+    T redBlue, green;         // the whole window
+    T meanRedBlue, meanGreen; // the last result, split
 
     static T redBlueOf(T pixels) { return V::and_(pixels, V::set1(0x00FF00FF)); }
     static T greenOf(T pixels)
@@ -129,143 +196,262 @@ template <typename V, int Radius> class MeanWindow
         return V::and_(V::template shiftRight32<8>(pixels), V::set1(0x00FF00FF));
     }
 
+    // The alpha fields of the green sums hold whatever; they never carry
+    // into green and end up under the opaque alpha of the result.
+    template <int Slot> void replaceWith(T nowRedBlue, T nowGreen)
+    {
+        const T rb = V::sub16(nowRedBlue, centreRedBlue[Slot]);
+        const T g = V::sub16(nowGreen, centreGreen[Slot]);
+        stripRedBlue[Slot] = V::add16(stripRedBlue[Slot], rb);
+        stripGreen[Slot] = V::add16(stripGreen[Slot], g);
+        redBlue = V::add16(redBlue, rb);
+        green = V::add16(green, g);
+    }
+
 public:
     void start()
     {
-        redBlue = green = V::set1(0);
+        redBlue = green = meanRedBlue = meanGreen = V::set1(0);
         for (int slot = 0; slot < side; ++slot)
-            stripRedBlue[slot] = stripGreen[slot] = redBlue;
+            stripRedBlue[slot] = stripGreen[slot] = centreRedBlue[slot] = centreGreen[slot] =
+                redBlue;
     }
 
-    T result() const
+    T result()
     {
         const T m = V::set1(int(quint32(multiplier) * 0x10001u)); // in both fields
-        const T rb = V::template shiftRight16<extraShift>(V::mulHigh16(redBlue, m));
-        const T g = V::template shiftRight16<extraShift>(V::mulHigh16(green, m));
-        return V::or_(V::or_(rb, V::template shiftLeft32<8>(g)), V::set1(int(0xFF000000u)));
+        meanRedBlue = V::template shiftRight16<extraShift>(V::mulHigh16(redBlue, m));
+        meanGreen = V::template shiftRight16<extraShift>(V::mulHigh16(green, m));
+        return V::or_(V::or_(meanRedBlue, V::template shiftLeft32<8>(meanGreen)),
+                      V::set1(int(0xFF000000u)));
     }
 
-    void replaceCentre(int slot, T lanes, T value)
+    // `value` is the last result: its channels are still at hand, unpacked.
+    template <int Slot> void replaceCentre(T) { replaceWith<Slot>(meanRedBlue, meanGreen); }
+
+    template <int Slot> void replaceCentre(T lanes, T)
     {
-        const T now = V::select(lanes, value, centre[slot]);
-        const T rb = V::sub16(redBlueOf(now), redBlueOf(centre[slot]));
-        const T g = V::sub16(greenOf(now), greenOf(centre[slot]));
-        stripRedBlue[slot] = V::add16(stripRedBlue[slot], rb);
-        stripGreen[slot] = V::add16(stripGreen[slot], g);
-        redBlue = V::add16(redBlue, rb);
-        green = V::add16(green, g);
-        centre[slot] = now;
+        replaceWith<Slot>(V::select(lanes, meanRedBlue, centreRedBlue[Slot]),
+                          V::select(lanes, meanGreen, centreGreen[Slot]));
     }
 
-    void enter(int slot, const T *pixels)
+    template <int Slot> void enter(const T *pixels)
     {
+        // Green is summed in place, in 32 bits, and shifted down once; the
+        // alpha byte is left out.
+        const T greenByte = V::set1(0xFF00);
         T rb = redBlueOf(pixels[0]);
-        T g = greenOf(pixels[0]);
+        T g = V::and_(pixels[0], greenByte);
         for (int p = 1; p < side; ++p) {
             rb = V::add16(rb, redBlueOf(pixels[p]));
-            g = V::add16(g, greenOf(pixels[p]));
+            g = V::add32(g, V::and_(pixels[p], greenByte));
         }
-        redBlue = V::add16(V::sub16(redBlue, stripRedBlue[slot]), rb);
-        green = V::add16(V::sub16(green, stripGreen[slot]), g);
-        stripRedBlue[slot] = rb;
-        stripGreen[slot] = g;
-        centre[slot] = pixels[Radius];
+        g = V::template shiftRight32<8>(g);
+        redBlue = V::add16(V::sub16(redBlue, stripRedBlue[Slot]), rb);
+        green = V::add16(V::sub16(green, stripGreen[Slot]), g);
+        stripRedBlue[Slot] = rb;
+        stripGreen[Slot] = g;
+        centreRedBlue[Slot] = redBlueOf(pixels[Radius]);
+        centreGreen[Slot] = greenOf(pixels[Radius]);
+    }
+};
+
+template <typename V, int Radius, typename Window> class Wavefront
+{
+    using T = typename V::T;
+    static constexpr int side = 2 * Radius + 1;
+    static constexpr int lanes = V::lanes;
+    // Rows between neighbouring lanes. Radius + 1 would do; one more means
+    // that the pixel a lane needs from its left neighbour was written a step
+    // earlier, so a step's result feeds only its own lane's next step.
+    static constexpr int lag = Radius + 2;
+    // A strip's centre is replaced Radius + 1 steps after it entered.
+    static constexpr int centreDelay = Radius + 1;
+
+    // Pixels are written to `bits` and read from there left of a strip's
+    // centre; from the centre rightwards nothing has been written yet, and
+    // they are read from `source`. Both may be the same image.
+    const quint32 *const source;
+    quint32 *const bits;
+    const int stride, height;
+    const int rows, lastStep, lastColumn;
+    const int laneStep; // from one lane's pixel to the next lane's
+
+    int x0 = 0;
+    bool allColumns = false;
+    Window window;
+    T lastValue; // the results of the last step
+    T laneLag;   // i * lag in lane i
+    T columnOn;  // lanes on a column inside the image
+    alignas(32) int offset[lanes] = {};
+    alignas(32) quint32 result[lanes];
+
+    // Any step, with every check; the slot that a strip enters is step mod
+    // side.
+    template <int Phase> void step(int step)
+    {
+        constexpr int enterSlot = Phase;
+        constexpr int centreSlot = (Phase - centreDelay + 2 * side) % side;
+        if (step >= 0) {
+            const T value = window.result();
+            V::store(result, value);
+            // Lanes from `from` on have started (finished step - i * lag
+            // rows); those before `to` have rows left and a column.
+            const int from = step >= rows ? (step - rows) / lag + 1 : 0;
+            int to = step / lag + 1;
+            to = to < lanes ? to : lanes;
+            to = to < lastColumn - x0 + 1 ? to : lastColumn - x0 + 1;
+            quint32 *target = bits + (Radius + step) * stride + x0;
+            for (int i = from; i < to; ++i)
+                target[i * laneStep] = result[i];
+            // The same test in vectors, for the window.
+            const T done = V::sub32(V::set1(step), laneLag);
+            const T on =
+                V::and_(V::and_(V::greater32(done, V::set1(-1)), V::greater32(V::set1(rows), done)),
+                        columnOn);
+            window.template replaceCentre<centreSlot>(on, value);
+            lastValue = value;
+        }
+
+        // The row entering each lane's window. Lanes outside the image read
+        // some row or column inside it and write nothing.
+        const int highest = step + 2 * Radius + 1;
+        for (int i = 0; i < lanes; ++i) {
+            int row = highest - i * lag;
+            row = row < 0 ? 0 : row >= height ? height - 1 : row;
+            const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
+            offset[i] = row * stride + column - Radius;
+        }
+        T entering[side];
+        auto written = [this](int i) { return bits + offset[i]; };
+        auto unwritten = [this](int i) { return source + offset[i]; };
+        // Position Radius - 1 may have been written last step.
+        if constexpr (Radius > 1)
+            V::template loadLanes<0, Radius - 1, true>(written, entering);
+        V::template loadLanes<Radius - 1, 1, true>(written, entering + Radius - 1);
+        V::template loadLanes<Radius, Radius + 1, true>(unwritten, entering + Radius);
+        window.template enter<enterSlot>(entering);
+    }
+
+    template <std::size_t... Phase> void anyStep(int at, std::index_sequence<Phase...>)
+    {
+        const int phase = (at + side) % side;
+        (void)((phase == int(Phase) && (step<Phase>(at), true)) || ...);
+    }
+
+    // A step in which every lane writes its result and every lane's strip
+    // has whole vectors' worth of image after it: the same work every time,
+    // on a window held in locals. The pixel that the lane to the left wrote
+    // last step is taken from its result rather than read back.
+    template <int Phase>
+    static void steadyStep(Window &w, T &previous, quint32 *target, const quint32 *first,
+                           const quint32 *firstUnwritten, int laneStep)
+    {
+        constexpr int centreSlot = (Phase - centreDelay + 2 * side) % side;
+        const T value = w.result();
+        V::storeLanes(target, laneStep, value);
+        w.template replaceCentre<centreSlot>(value);
+        T entering[side];
+        auto written = [first, laneStep](int i) { return first + i * laneStep; };
+        auto unwritten = [firstUnwritten, laneStep](int i) {
+            return firstUnwritten + i * laneStep;
+        };
+        if constexpr (Radius > 1)
+            V::template loadLanes<0, Radius - 1, false>(written, entering);
+        entering[Radius - 1] = V::shiftLanesUp(previous, first[Radius - 1]);
+        V::template loadLanes<Radius, Radius + 1, false>(unwritten, entering + Radius);
+        w.template enter<Phase>(entering);
+        previous = value;
+    }
+
+    // Whole rounds of side steady steps from step `at` (a multiple of
+    // side) while they end before `end`; returns the step after them.
+    template <std::size_t... Phase> int steadySteps(int at, int end, std::index_sequence<Phase...>)
+    {
+        Window w = window;
+        T previous = lastValue;
+        const int rowStep = stride, toNextLane = laneStep;
+        quint32 *target = bits + (Radius + at) * stride + x0;
+        const int start = (at + 2 * Radius + 1) * stride + x0 - Radius;
+        const quint32 *first = bits + start;
+        const quint32 *firstUnwritten = source + start;
+        for (; at + side <= end; at += side)
+            (steadyStep<Phase>(w, previous, target + int(Phase) * rowStep,
+                               first + int(Phase) * rowStep, firstUnwritten + int(Phase) * rowStep,
+                               toNextLane),
+             ...),
+                target += side * rowStep, first += side * rowStep, firstUnwritten += side * rowStep;
+        window = w;
+        lastValue = previous;
+        return at;
+    }
+
+public:
+    Wavefront(const quint32 *source, quint32 *bits, int stride, int width, int height)
+        : source(source), bits(bits), stride(stride), height(height), rows(height - 2 * Radius),
+          lastStep(rows - 1 + (lanes - 1) * lag), lastColumn(width - Radius - 1),
+          laneStep(1 - lag * stride)
+    {
+        alignas(32) int lags[lanes];
+        for (int i = 0; i < lanes; ++i)
+            lags[i] = i * lag;
+        laneLag = V::load(lags);
+    }
+
+    void run()
+    {
+        // Steady steps: every lane writes from (lanes - 1) * lag on (and so
+        // did all but the last lane the step before), and every lane's
+        // entering strip lies above the last row before rows - 1.
+        const int steadyFrom = (lanes - 1) * lag + 1;
+        const int steadyEnd = rows - 1;
+        for (x0 = Radius; x0 <= lastColumn; x0 += lanes) {
+            allColumns = x0 + lanes - 1 <= lastColumn;
+            columnOn = V::greater32(V::set1(lastColumn - x0 + 1), V::laneIndex());
+            window.start();
+            // Steps before 0 only load, so that every lane's window is
+            // always the last side strips loaded.
+            for (int at = -side; at <= lastStep;) {
+                if (allColumns && at >= steadyFrom && at % side == 0 && at + side <= steadyEnd) {
+                    at = steadySteps(at, steadyEnd, std::make_index_sequence<side>());
+                } else {
+                    anyStep(at, std::make_index_sequence<side>());
+                    ++at;
+                }
+            }
+        }
     }
 };
 
 template <typename V, int Radius, typename Window>
-void runWavefront(quint32 *bits, int stride, int width, int height)
+void runWavefront(const quint32 *source, quint32 *target, int stride, int width, int height)
 {
-    using T = typename V::T;
-    constexpr int side = 2 * Radius + 1;
-    constexpr int lanes = V::lanes;
-    constexpr int lag = Radius + 1;
-
-    const int rows = height - 2 * Radius;
-    const int lastStep = rows - 1 + (lanes - 1) * lag;
-    const int lastColumn = width - Radius - 1;
-
-    Window window;
-    T entering[side];
-    alignas(32) int offset[lanes] = {};
-    alignas(32) int active[lanes];
-    alignas(32) quint32 result[lanes];
-
-    for (int x0 = Radius; x0 <= lastColumn; x0 += lanes) {
-        const bool allColumns = x0 + lanes - 1 <= lastColumn;
-        window.start();
-        // Strips go to slot (step mod side), so the window of every lane is
-        // always the last side strips loaded. Steps before 0 only load.
-        for (int step = -side; step <= lastStep; ++step) {
-            T value = V::set1(0);
-            bool allWritten = false;
-            if (step >= 0) {
-                value = window.result();
-                V::store(result, value);
-                T written = V::set1(-1);
-                if (allColumns && step >= (lanes - 1) * lag && step < rows) {
-                    // Every lane at work.
-                    quint32 *target = bits + (Radius + step) * stride + x0;
-                    for (int i = 0; i < lanes; ++i)
-                        target[i * (1 - lag * stride)] = result[i];
-                    allWritten = true;
-                } else {
-                    for (int i = 0; i < lanes; ++i) {
-                        const int done = step - i * lag; // rows this lane has finished
-                        const bool on = done >= 0 && done < rows && x0 + i <= lastColumn;
-                        active[i] = on ? -1 : 0;
-                        if (on)
-                            bits[(Radius + done) * stride + x0 + i] = result[i];
-                    }
-                    written = V::load(active);
-                }
-                window.replaceCentre((step - lag + side) % side, written, value);
-            }
-
-            // The row entering each lane's window is the one the lane to its
-            // left has just written. Lanes outside the image read some row
-            // or column inside it and write nothing.
-            const int lowest = step - (lanes - 1) * lag + 2 * Radius + 1;
-            const int highest = step + 2 * Radius + 1;
-            if (allColumns && lowest > 0 && highest < height) {
-                // Every lane one row further down than last step.
-                for (int i = 0; i < lanes; ++i)
-                    offset[i] += stride;
-            } else {
-                for (int i = 0; i < lanes; ++i) {
-                    int row = highest - i * lag;
-                    row = row < 0 ? 0 : row >= height ? height - 1 : row;
-                    const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
-                    offset[i] = row * stride + column - Radius;
-                }
-            }
-            if (allWritten) {
-                // The pixel just written by the lane to the left is taken
-                // from there rather than read back through memory.
-                if constexpr (Radius > 1)
-                    V::template loadColumns<0, Radius - 1>(bits, offset, entering);
-                entering[Radius - 1] = V::shiftLanesUp(value, bits[offset[0] + Radius - 1]);
-                V::template loadColumns<Radius, Radius + 1>(bits, offset, entering + Radius);
-            } else {
-                V::template loadColumns<0, side>(bits, offset, entering);
-            }
-            window.enter((step + side) % side, entering);
+    if (source != target) {
+        // The border is never processed: it keeps the source's pixels.
+        for (int y = 0; y < height; ++y) {
+            const quint32 *from = source + y * stride;
+            quint32 *to = target + y * stride;
+            const bool wholeRow = y < Radius || y >= height - Radius;
+            for (int x = 0; x < width; x = x == Radius - 1 && !wholeRow ? width - Radius : x + 1)
+                to[x] = from[x];
         }
     }
+    Wavefront<V, Radius, Window>(source, target, stride, width, height).run();
 }
 
 template <typename V, template <typename, int> class Window>
-bool runWavefront(quint32 *bits, int stride, int width, int height, int radius)
+bool runWavefront(const quint32 *source, quint32 *target, int stride, int width, int height,
+                  int radius)
 {
     switch (radius) {
     case 1:
-        runWavefront<V, 1, Window<V, 1>>(bits, stride, width, height);
+        runWavefront<V, 1, Window<V, 1>>(source, target, stride, width, height);
         return true;
     case 2:
-        runWavefront<V, 2, Window<V, 2>>(bits, stride, width, height);
+        runWavefront<V, 2, Window<V, 2>>(source, target, stride, width, height);
         return true;
     case 3:
-        runWavefront<V, 3, Window<V, 3>>(bits, stride, width, height);
+        runWavefront<V, 3, Window<V, 3>>(source, target, stride, width, height);
         return true;
     default:
         return false;
@@ -273,13 +459,16 @@ bool runWavefront(quint32 *bits, int stride, int width, int height, int radius)
 }
 
 // Runs the median (median true) or mean pass for radius 1, 2 or 3 on an
-// image at least 2 * radius + 1 pixels wide and high; returns false and
-// leaves the image alone for any other radius.
+// image at least 2 * radius + 1 pixels wide and high, from source into
+// target (which may be the same image, or one of the same size and stride
+// that source is not part of); returns false and leaves the image alone for
+// any other radius.
 template <typename V>
-bool filterWavefront(quint32 *bits, int stride, int width, int height, int radius, bool median)
+bool filterWavefront(const quint32 *source, quint32 *target, int stride, int width, int height,
+                     int radius, bool median)
 {
-    return median ? runWavefront<V, MedianWindow>(bits, stride, width, height, radius)
-                  : runWavefront<V, MeanWindow>(bits, stride, width, height, radius);
+    return median ? runWavefront<V, MedianWindow>(source, target, stride, width, height, radius)
+                  : runWavefront<V, MeanWindow>(source, target, stride, width, height, radius);
 }
 
 } // namespace

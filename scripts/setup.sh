@@ -24,10 +24,12 @@ ORVELLA_PACKAGING_PACKAGES=(
 
 # Only the tests need these (scripts/test installs them): an H.264 encoder for
 # the clips and the RTSP camera they make, GStreamer's RTSP server library, and
-# the SMTP server that receives the relay's mail.
+# the SMTP server that receives the relay's mail; and OpenCV, a yardstick for
+# the filter benchmarks built with the tests (the program never links it).
 ORVELLA_TEST_PACKAGES=(
     gstreamer1.0-plugins-ugly libgstrtspserver-1.0-dev
     python3-aiosmtpd
+    libopencv-dev
 )
 
 orvella_install_packages() {

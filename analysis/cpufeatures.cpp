@@ -1,0 +1,70 @@
+#include "cpufeatures.h"
+
+#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+#include <intrin.h>
+#define ORVELLA_X86_CPUID
+#elif (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <cpuid.h>
+#define ORVELLA_X86_CPUID
+#endif
+
+namespace
+{
+
+#ifdef ORVELLA_X86_CPUID
+// Registers eax, ebx, ecx, edx of the leaf; false when there is no such leaf.
+bool cpuid(unsigned leaf, unsigned registers[4])
+{
+#ifdef _MSC_VER
+    int highest[4];
+    __cpuid(highest, 0);
+    if (unsigned(highest[0]) < leaf)
+        return false;
+    int values[4];
+    __cpuidex(values, int(leaf), 0);
+    for (int i = 0; i < 4; ++i)
+        registers[i] = unsigned(values[i]);
+    return true;
+#else
+    return __get_cpuid_count(leaf, 0, &registers[0], &registers[1], &registers[2], &registers[3]) !=
+           0;
+#endif
+}
+
+// The register state the operating system saves on a task switch.
+unsigned long long savedState()
+{
+#ifdef _MSC_VER
+    return _xgetbv(0);
+#else
+    unsigned low, high;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (static_cast<unsigned long long>(high) << 32) | low;
+#endif
+}
+
+bool detectAvx2()
+{
+    unsigned r[4];
+    if (!cpuid(1, r))
+        return false;
+    const bool osSaves = (r[2] >> 27) & 1, avx = (r[2] >> 28) & 1;
+    // Both the SSE and the AVX halves of the registers must be saved.
+    if (!osSaves || !avx || (savedState() & 6) != 6)
+        return false;
+    return cpuid(7, r) && ((r[1] >> 5) & 1);
+}
+#else
+bool detectAvx2()
+{
+    return false;
+}
+#endif
+
+} // namespace
+
+bool cpuHasAvx2()
+{
+    static const bool avx2 = detectAvx2();
+    return avx2;
+}
