@@ -22,27 +22,22 @@ const int captureIntervalMs = 100;
 // How long a tick waits for the camera before it gives up on that frame.
 const int frameWaitMs = 1000;
 const int saveErrorShownMs = 5000;
+const int relayErrorShownMs = 10000;
 
 // Sends the tick's alerts to the window's sound player and relay client.
 class WindowAlerts : public AlertActions
 {
 public:
-    WindowAlerts(SoundPlayer &sound, Vesk::QtLib::Web::CWebSocket &relay)
-        : sound(sound), relay(relay)
-    {
-    }
+    WindowAlerts(SoundPlayer &sound, RelaySender &relay) : sound(sound), relay(relay) {}
     void playSound(const QString &path) override { sound.play(path); }
     void requestRelay(const QString &pathAndQuery) override
     {
-        relay.setHost(serverHost());
-        relay.setPort(80);
-        relay.setPath(pathAndQuery);
-        relay.retrieveData();
+        relay.send(serverHost(), 80, pathAndQuery);
     }
 
 private:
     SoundPlayer &sound;
-    Vesk::QtLib::Web::CWebSocket &relay;
+    RelaySender &relay;
 };
 
 } // namespace
@@ -70,6 +65,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     enumerateCameras(frameWidth, frameHeight);
     connect(&captureTimer, &QTimer::timeout, this, &MainWindow::updateCapture);
+    connect(&relaySender, &RelaySender::notSent, this, [this](const QString &reason) {
+        ui->statusBar->showMessage("E-mail alert not sent: " + reason, relayErrorShownMs);
+    });
 }
 
 MainWindow::~MainWindow()
@@ -222,7 +220,7 @@ void MainWindow::raiseAlerts(int level)
     request.soundPath = ui->txtSoundFilePath->text();
     request.sendEmail = ui->chkEmail->isChecked();
     request.emailAddress = ui->txtEmailAddr->text();
-    WindowAlerts actions(soundPlayer, emailClient);
+    WindowAlerts actions(soundPlayer, relaySender);
     dispatchAlerts(request, actions);
 }
 

@@ -4,6 +4,7 @@
 #include "aboutdialog.h"
 #include "cupdatequery.h"
 #include "cwebsocket.h"
+#include "relaysender.h"
 #include "soundplayer.h"
 
 #include <QDir>
@@ -58,6 +59,7 @@ private:
     aboutdialog aboutDialog;
     Vesk::QtLib::UpdateSys::CUpdateQuery updateQuery;
     Vesk::QtLib::Web::CWebSocket emailClient;
+    RelaySender relaySender{emailClient, this};
     SoundPlayer soundPlayer;
 };
 

@@ -11,6 +11,7 @@ ORVELLA_PACKAGES=(
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     libbenchmark-dev
+    libhttp-parser-dev
     fonts-dejavu-extra
 )
 
