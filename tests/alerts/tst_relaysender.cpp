@@ -59,6 +59,8 @@ void TestRelaySender::outcome_data()
                          << QStringLiteral("server answered 404");
     QTest::newRow("empty") << QByteArray() << QStringLiteral("no reply");
     QTest::newRow("not HTTP") << QByteArray("OK") << QStringLiteral("unreadable reply");
+    QTest::newRow("too long") << "HTTP/1.0 200 OK\r\n\r\n" + QByteArray(int(CWebSocket::MaxReplyBytes), 'x')
+                              << QStringLiteral("reply too long");
 }
 
 void TestRelaySender::outcome()
