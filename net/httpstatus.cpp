@@ -28,5 +28,7 @@ int httpStatusCode(const QByteArray &reply)
     http_parser_init(&parser, HTTP_RESPONSE);
     parser.data = &headersComplete;
     http_parser_execute(&parser, &settings, reply.constData(), size_t(reply.size()));
-    return headersComplete ? int(parser.status_code) : 0;
+    // http_parser also takes one and two digit codes; HTTP has three.
+    const int status = int(parser.status_code);
+    return headersComplete && status >= 100 ? status : 0;
 }
