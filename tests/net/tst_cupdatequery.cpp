@@ -170,6 +170,8 @@ void TestCUpdateQuery::hostileServer_data()
         {"offer with headers", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n2.0-rc1|x",
          0, Ending::Close, Box::Offer, "2.0-rc1"},
         {"no bar", ok + "none", 0, Ending::Close, Box::UpToDate, ""},
+        // A complete 200 with nothing in it is an answer: nothing is offered.
+        {"200 with an empty body", ok, 0, Ending::Close, Box::UpToDate, ""},
         {"bar in a header of a 200", "HTTP/1.0 200 OK\r\nX-Note: a|b\r\n\r\nnone", 0,
          Ending::Close, Box::UpToDate, ""},
         {"leading bar", ok + "|\n3.1\n|x", 0, Ending::Close, Box::Offer, "3.1"},
