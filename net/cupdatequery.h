@@ -39,7 +39,8 @@ public:
     QString serverHost() const { return m_serverHost; }
     quint16 serverPort() const { return m_serverPort; }
 
-    // Whether a check is connecting or connected.
+    // Whether a check was started and has not ended yet (answered, failed or
+    // timed out); its box, if any, shows right after it ends.
     bool isChecking() const;
 
     // How long a check may take from its start, 15 s unless changed.
