@@ -18,27 +18,22 @@ namespace {
 const int frameWidth = 480;
 const int frameHeight = 320;
 const int saveErrorShownMs = 5000;
+const int relayErrorShownMs = 10000;
 
 // Sends the tick's alerts to the window's sound player and relay client.
 class WindowAlerts : public AlertActions
 {
 public:
-    WindowAlerts(SoundPlayer &sound, Vesk::QtLib::Web::CWebSocket &relay)
-        : sound(sound), relay(relay)
-    {
-    }
+    WindowAlerts(SoundPlayer &sound, RelaySender &relay) : sound(sound), relay(relay) {}
     void playSound(const QString &path) override { sound.play(path); }
     void requestRelay(const QString &pathAndQuery) override
     {
-        relay.setHost(serverHost());
-        relay.setPort(serverPort());
-        relay.setPath(pathAndQuery);
-        relay.retrieveData();
+        relay.send(serverHost(), serverPort(), pathAndQuery);
     }
 
 private:
     SoundPlayer &sound;
-    Vesk::QtLib::Web::CWebSocket &relay;
+    RelaySender &relay;
 };
 
 } // namespace
@@ -73,6 +68,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
         if (message.isEmpty() && !pictureLostText.isEmpty())
             ui->statusBar->showMessage(pictureLostText);
+    });
+    connect(&relaySender, &RelaySender::notSent, this, [this](const QString &reason) {
+        ui->statusBar->showMessage("E-mail alert not sent: " + reason, relayErrorShownMs);
     });
 }
 
@@ -256,7 +254,7 @@ void MainWindow::raiseAlerts(int level)
     request.soundPath = ui->txtSoundFilePath->text();
     request.sendEmail = ui->chkEmail->isChecked();
     request.emailAddress = ui->txtEmailAddr->text();
-    WindowAlerts actions(soundPlayer, emailClient);
+    WindowAlerts actions(soundPlayer, relaySender);
     dispatchAlerts(request, actions);
 }
 

@@ -6,6 +6,7 @@
 #include "cupdatequery.h"
 #include "cwebsocket.h"
 #include "framefeed.h"
+#include "relaysender.h"
 #include "soundplayer.h"
 #include "watchtick.h"
 
@@ -69,6 +70,7 @@ private:
     aboutdialog aboutDialog;
     Vesk::QtLib::UpdateSys::CUpdateQuery updateQuery;
     Vesk::QtLib::Web::CWebSocket emailClient;
+    RelaySender relaySender{emailClient, this};
     SoundPlayer soundPlayer;
 };
 

@@ -5,7 +5,6 @@
 #include <QDesktopServices>
 #include <QIcon>
 #include <QMessageBox>
-#include <QStringList>
 #include <QUrl>
 
 namespace Vesk
@@ -18,22 +17,9 @@ namespace UpdateSys
 namespace
 {
 
-// The new version named by a reply: the last non-empty line of the first
-// non-empty piece between "|" marks; empty when the reply offers none.
-QString offeredVersion(const QString &reply)
-{
-    if (!reply.contains(QLatin1Char('|')))
-        return QString();
-    const QStringList pieces = reply.split(QLatin1Char('|'), Qt::SkipEmptyParts);
-    if (pieces.isEmpty())
-        return QString();
-    const QStringList lines = pieces.first().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (lines.isEmpty())
-        return QString();
-    return lines.last();
-}
+const int CheckTimeoutMs = 15000;
 
-// Common look of both boxes. The version text comes from the server, so no
+// Common look of every box. The version text comes from the server, so no
 // text is ever taken as markup.
 void prepareBox(QMessageBox &box, const QString &text)
 {
@@ -44,17 +30,32 @@ void prepareBox(QMessageBox &box, const QString &text)
     box.setText(text);
 }
 
+void showNotice(const QString &text)
+{
+    QMessageBox box;
+    prepareBox(box, text);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+}
+
 } // namespace
 
 CUpdateQuery::CUpdateQuery()
     : QObject(nullptr), m_serverHost(::serverHost()), m_serverPort(::serverPort())
 {
-    m_replyBuffer = QStringLiteral("");
     m_version = QStringLiteral("");
     m_productId = QStringLiteral("");
+    // Whatever the server sends, the socket holds little before it is read.
+    m_socket.setReadBufferSize(SocketBufferBytes);
+    m_deadline.setSingleShot(true);
+    m_deadline.setInterval(CheckTimeoutMs);
     connect(&m_socket, SIGNAL(connected()), this, SLOT(onConnect()));
     connect(&m_socket, SIGNAL(disconnected()), this, SLOT(onDisconnect()));
     connect(&m_socket, SIGNAL(readyRead()), this, SLOT(onDataArrival()));
+    connect(&m_socket, SIGNAL(errorOccurred(QAbstractSocket::SocketError)), this,
+            SLOT(onError(QAbstractSocket::SocketError)));
+    connect(&m_deadline, SIGNAL(timeout()), this, SLOT(onTimeout()));
 }
 
 CUpdateQuery::~CUpdateQuery()
@@ -62,6 +63,7 @@ CUpdateQuery::~CUpdateQuery()
     // The socket outlives the other members; a check still open must not
     // reach onDisconnect() while it goes.
     m_open = false;
+    m_deadline.stop();
     m_socket.abort();
 }
 
@@ -74,16 +76,16 @@ void CUpdateQuery::checkForUpdate(const QString &productId, const QString &versi
     // An earlier check still open ends here; its disconnection is ignored.
     m_open = false;
     m_socket.abort();
-    m_replyBuffer = QStringLiteral("");
-    m_bytesThisCheck = 0;
+    m_reply.reset();
     m_open = true;
+    m_deadline.start();
     m_socket.connectToHost(m_serverHost, m_serverPort, QIODevice::ReadWrite,
                            QAbstractSocket::AnyIPProtocol);
 }
 
 bool CUpdateQuery::isChecking() const
 {
-    return m_open && m_socket.state() != QAbstractSocket::UnconnectedState;
+    return m_open;
 }
 
 QString CUpdateQuery::downloadUrl() const
@@ -113,49 +115,67 @@ void CUpdateQuery::onConnect()
 
 void CUpdateQuery::onDataArrival()
 {
+    // At most SocketBufferBytes at a time.
     const QByteArray chunk = m_socket.readAll();
     if (!m_open)
         return;
-    m_bytesThisCheck += chunk.size();
-    if (m_bytesThisCheck > MaxReplyBytes) {
-        m_open = false;
-        m_socket.abort();
-        return;
-    }
-    const int nul = chunk.indexOf('\0');
-    m_replyBuffer += QString::fromUtf8(chunk.constData(), nul >= 0 ? nul : chunk.size());
+    const UpdateReply::Outcome outcome = m_reply.feed(chunk);
+    if (outcome != UpdateReply::Pending)
+        conclude(outcome);
 }
 
 void CUpdateQuery::onDisconnect()
 {
     if (!m_open)
         return;
-    m_open = false;
-    showResult();
+    conclude(m_reply.finish());
 }
 
-void CUpdateQuery::showResult()
+void CUpdateQuery::onError(QAbstractSocket::SocketError error)
 {
-    const QString version = offeredVersion(m_replyBuffer);
-    // A "|" that names no version (only line breaks or white space) offers
-    // nothing either.
-    if (version.trimmed().isEmpty()) {
-        if (!m_showUpToDate)
-            return;
+    // The server closing is the normal end: the disconnection follows.
+    if (!m_open || error == QAbstractSocket::RemoteHostClosedError)
+        return;
+    conclude(UpdateReply::Invalid);
+}
+
+void CUpdateQuery::onTimeout()
+{
+    if (m_open)
+        conclude(UpdateReply::Invalid);
+}
+
+// Ends the check and shows its box from the event loop, outside the socket's
+// own notifications.
+void CUpdateQuery::conclude(UpdateReply::Outcome outcome)
+{
+    m_open = false;
+    m_deadline.stop();
+    m_socket.abort();
+    const QString version = m_reply.version();
+    QMetaObject::invokeMethod(
+        this, [this, outcome, version] { showResult(outcome, version); }, Qt::QueuedConnection);
+}
+
+void CUpdateQuery::showResult(UpdateReply::Outcome outcome, const QString &version)
+{
+    if (outcome == UpdateReply::Offer) {
         QMessageBox box;
-        prepareBox(box, QStringLiteral("You're using the latest version at this time."));
-        box.setStandardButtons(QMessageBox::Ok);
-        box.setDefaultButton(QMessageBox::Ok);
-        box.exec();
+        prepareBox(box, QStringLiteral("Version ") + version + QStringLiteral(" is available"));
+        box.setInformativeText(QStringLiteral("Download now?"));
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        if (box.exec() == QMessageBox::Yes)
+            QDesktopServices::openUrl(QUrl(downloadUrl(), QUrl::TolerantMode));
         return;
     }
-    QMessageBox box;
-    prepareBox(box, QStringLiteral("Version ") + version + QStringLiteral(" is available"));
-    box.setInformativeText(QStringLiteral("Download now?"));
-    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box.setDefaultButton(QMessageBox::Yes);
-    if (box.exec() == QMessageBox::Yes)
-        QDesktopServices::openUrl(QUrl(downloadUrl(), QUrl::TolerantMode));
+    if (!m_showUpToDate)
+        return;
+    if (outcome == UpdateReply::UpToDate)
+        showNotice(QStringLiteral("You're using the latest version at this time."));
+    else
+        showNotice(
+            QStringLiteral("The update server could not be reached. Please try again later."));
 }
 
 } // namespace UpdateSys

@@ -1,9 +1,12 @@
 #ifndef ORVELLA_CUPDATEQUERY_H
 #define ORVELLA_CUPDATEQUERY_H
 
+#include "updatereply.h"
+
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace Vesk
 {
@@ -13,7 +16,8 @@ namespace UpdateSys
 {
 
 // Asks the update server whether a newer version exists and tells the user in
-// a message box; on acceptance opens the download page in the browser.
+// a message box; on acceptance opens the download page in the browser. A check
+// that gets no valid answer within timeout() says so when the user asked.
 class CUpdateQuery : public QObject
 {
     Q_OBJECT
@@ -35,23 +39,37 @@ public:
     QString serverHost() const { return m_serverHost; }
     quint16 serverPort() const { return m_serverPort; }
 
-    // Whether a check is connecting or connected.
+    // Whether a check was started and has not ended yet (answered, failed or
+    // timed out); its box, if any, shows right after it ends.
     bool isChecking() const;
 
-    // The largest reply a check reads; past it the check ends without a box.
-    static constexpr qint64 MaxReplyBytes = 1024 * 1024;
+    // How long a check may take from its start, 15 s unless changed.
+    void setTimeout(int ms) { m_deadline.setInterval(ms); }
+    int timeout() const { return m_deadline.interval(); }
+
+    // Bytes of the current (or last) reply taken and kept.
+    int replyBytes() const { return m_reply.receivedBytes(); }
+    int keptReplyBytes() const { return m_reply.keptBytes(); }
+
+    // The largest reply a check reads; past it the reply is no answer.
+    static constexpr int MaxReplyBytes = UpdateReply::MaxReplyBytes;
+    // The most the socket holds before the check reads it.
+    static constexpr int SocketBufferBytes = 16 * 1024;
 
 private slots:
     void onConnect();
     void onDisconnect();
     void onDataArrival();
+    void onError(QAbstractSocket::SocketError error);
+    void onTimeout();
 
 private:
-    void showResult();
+    void conclude(UpdateReply::Outcome outcome);
+    void showResult(UpdateReply::Outcome outcome, const QString &version);
     QString downloadUrl() const;
 
     QTcpSocket m_socket;
-    QString m_replyBuffer;
+    UpdateReply m_reply;
     QString m_productId;
     QString m_version;
     bool m_showUpToDate = false;
@@ -59,7 +77,7 @@ private:
     quint16 m_serverPort = 80;
     // Between checkForUpdate() and the end of that check.
     bool m_open = false;
-    qint64 m_bytesThisCheck = 0;
+    QTimer m_deadline;
 };
 
 } // namespace UpdateSys

@@ -19,14 +19,13 @@ bool holdsLineBreak(const QString &text)
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
 }
 
-// Bytes before the first NUL, as UTF-8 text.
-QString decodeChunk(const QByteArray &chunk)
+} // namespace
+
+QString decodeReplyChunk(const QByteArray &chunk)
 {
     const int nul = chunk.indexOf('\0');
     return QString::fromUtf8(chunk.constData(), nul >= 0 ? nul : chunk.size());
 }
-
-} // namespace
 
 CWebSocket::CWebSocket(QObject *parent, int tag) : QThread(parent), m_tag(tag)
 {
@@ -64,7 +63,7 @@ void CWebSocket::retrieveData()
         // Queued, so a caller that connects to the signal after this call
         // still hears of the failure.
         QMetaObject::invokeMethod(
-            this, [this] { emit dataRetrievalError(); }, Qt::QueuedConnection);
+            this, [this] { fail(Failure::UnsafeRequest); }, Qt::QueuedConnection);
         return;
     }
     m_open = true;
@@ -152,7 +151,7 @@ void CWebSocket::onConnect()
     // The texts may have changed since retrieveData().
     if (!headerTextsAreSafe()) {
         abandon();
-        emit dataRetrievalError();
+        fail(Failure::UnsafeRequest);
         return;
     }
     const QByteArray bytes = composedRequest();
@@ -181,10 +180,10 @@ void CWebSocket::onDataArrival()
     m_bytesThisExchange += chunk.size();
     if (m_bytesThisExchange > MaxReplyBytes) {
         abandon();
-        emit dataRetrievalError();
+        fail(Failure::ReplyTooLong);
         return;
     }
-    m_receiveBuffer += decodeChunk(chunk);
+    m_receiveBuffer += decodeReplyChunk(chunk);
 }
 
 void CWebSocket::onError(QAbstractSocket::SocketError error)
@@ -196,7 +195,8 @@ void CWebSocket::onError(QAbstractSocket::SocketError error)
     if (m_socket->isOpen())
         m_socket->close();
     m_open = false;
-    emit dataRetrievalError();
+    m_lastSocketError = error;
+    fail(Failure::Socket);
 }
 
 void CWebSocket::onTimeout()
@@ -207,6 +207,12 @@ void CWebSocket::onTimeout()
     if (m_socket->isOpen() || m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->close();
     m_open = false;
+    fail(Failure::TimedOut);
+}
+
+void CWebSocket::fail(Failure failure)
+{
+    m_lastFailure = failure;
     emit dataRetrievalError();
 }
 

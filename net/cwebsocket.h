@@ -55,6 +55,12 @@ public:
     // The largest reply an exchange accepts; past it the exchange fails.
     static constexpr qint64 MaxReplyBytes = 1024 * 1024;
 
+    // Why the last exchange that failed did; None until one failed.
+    enum class Failure { None, Socket, TimedOut, ReplyTooLong, UnsafeRequest };
+    Failure lastFailure() const { return m_lastFailure; }
+    // The socket's error when lastFailure() is Socket.
+    QAbstractSocket::SocketError lastSocketError() const { return m_lastSocketError; }
+
 signals:
     void dataRetrieved();
     void dataRetrievalError();
@@ -73,6 +79,7 @@ private:
     bool headerTextsAreSafe() const;
     QByteArray composedRequest() const;
     void abandon();
+    void fail(Failure failure);
 
     QString m_host;
     QString m_path;
@@ -90,7 +97,13 @@ private:
     // Between retrieveData() and the end of that exchange.
     bool m_open = false;
     qint64 m_bytesThisExchange = 0;
+    Failure m_lastFailure = Failure::None;
+    QAbstractSocket::SocketError m_lastSocketError = QAbstractSocket::UnknownSocketError;
 };
+
+// One received chunk as the client keeps it: the bytes before the first NUL,
+// as UTF-8 text.
+QString decodeReplyChunk(const QByteArray &chunk);
 
 } // namespace Web
 } // namespace QtLib

@@ -12,6 +12,7 @@ ORVELLA_PACKAGES=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-libav gstreamer1.0-plugins-bad
     libbenchmark-dev
+    libhttp-parser-dev
     fonts-dejavu-extra
     libcpp-httplib-dev libcurl4-openssl-dev libglib2.0-dev
 )

@@ -1,14 +1,58 @@
 #include "cupdatequery.h"
+#include "hostileserver.h"
 #include "localpeer.h"
 #include "modalcloser.h"
 #include "serverhost.h"
 
-#include <QAbstractButton>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QtTest>
 
 using Vesk::QtLib::UpdateSys::CUpdateQuery;
+
+namespace
+{
+
+// Which box a check ends with.
+enum class Box { None, Offer, UpToDate, Unreachable };
+
+// How a hostile server ends its reply; Refuse: no server at all.
+enum class Ending { Close, Reset, Hang, Refuse };
+
+const QByteArray ok = "HTTP/1.0 200 OK\r\n\r\n";
+
+// Any tick of the GUI thread may come this much later than planned; generous
+// for sanitizer builds on busy cores, far below anything a person notices.
+const int MaxLatenessMs = 50;
+
+// Measures how late a 5 ms timer fires while it runs: the longest the event
+// loop was held.
+class LatenessProbe
+{
+public:
+    LatenessProbe()
+    {
+        timer.setInterval(IntervalMs);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            worst = qMax(worst, clock.restart() - IntervalMs);
+        });
+        clock.start();
+        timer.start();
+    }
+    qint64 worstMs() const { return worst; }
+
+private:
+    static const int IntervalMs = 5;
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 worst = 0;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Box)
+Q_DECLARE_METATYPE(Ending)
 
 // Stands in for the browser: every http URL opened lands here.
 class UrlCatcher : public QObject
@@ -29,15 +73,12 @@ private slots:
     void cleanup();
     void requestLine_data();
     void requestLine();
-    void replyOutcome_data();
-    void replyOutcome();
-    void versionShownAsPlainText();
+    void hostileServer_data();
+    void hostileServer();
     void yesOpensDownloadPage();
     void defaultServer();
     void newCheckAbandonsOpenOne();
-    void unreachableServerShowsNothing();
     void destroyedWhileChecking();
-    void boundedReply();
 
 private:
     void aim(CUpdateQuery &query, const LocalPeer &peer);
@@ -48,6 +89,15 @@ private:
 void TestCUpdateQuery::initTestCase()
 {
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    // The first box of a run loads fonts and styles; that is not the check's
+    // doing, so it happens before any probe runs.
+    ModalCloser closer;
+    QTimer::singleShot(0, [] {
+        QMessageBox box;
+        box.setText(QStringLiteral("warm-up"));
+        box.exec();
+    });
+    QTRY_COMPARE(closer.count(), 1);
 }
 
 void TestCUpdateQuery::init()
@@ -89,7 +139,7 @@ void TestCUpdateQuery::requestLine()
     for (int i = 0; i < versions.size(); ++i) {
         query.checkForUpdate(i == 0 ? QStringLiteral("6") : QString(), versions[i]);
         QTRY_VERIFY(peer.hasWholeRequest(i));
-        peer.answer("", i);
+        peer.answer(ok + "none", i);
         QTRY_VERIFY(!query.isChecking());
     }
     QCOMPARE(peer.request(versions.size() - 1),
@@ -97,90 +147,147 @@ void TestCUpdateQuery::requestLine()
     QCOMPARE(closer.count(), 0);
 }
 
-void TestCUpdateQuery::replyOutcome_data()
+void TestCUpdateQuery::hostileServer_data()
 {
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("showUpToDate");
-    QTest::addColumn<QString>("offered"); // null: up-to-date, empty: no box
+    QTest::addColumn<int>("dripMs"); // 0: all at once, else one byte each dripMs
+    QTest::addColumn<Ending>("ending");
+    QTest::addColumn<Box>("box");
+    QTest::addColumn<QString>("version");
 
-    const QString upToDate;
-    const QString noBox = QStringLiteral("");
-    QTest::newRow("headers then version")
-        << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.1|") << true << QStringLiteral("1.1");
-    QTest::newRow("offer without showUpToDate")
-        << QByteArray("HTTP/1.0 200 OK\r\n\r\n1.1|") << false << QStringLiteral("1.1");
-    QTest::newRow("no bar") << QByteArray("HTTP/1.0 200 OK\r\n\r\nnone") << true << upToDate;
-    QTest::newRow("no bar, quiet") << QByteArray("HTTP/1.0 200 OK\r\n\r\nnone") << false << noBox;
-    QTest::newRow("empty reply") << QByteArray() << true << upToDate;
-    QTest::newRow("bar in a header") << QByteArray("HTTP/1.0 200 OK\r\nX-Note: a|b\r\n\r\n2.0|")
-                                     << true << QStringLiteral("X-Note: a");
-    QTest::newRow("leading bar") << QByteArray("|\n3.1\n|x") << true << QStringLiteral("3.1");
-    QTest::newRow("bars only") << QByteArray("||") << true << upToDate;
-    QTest::newRow("line feeds before bar") << QByteArray("\n\n|x") << true << upToDate;
-    QTest::newRow("blank line before bar, quiet")
-        << QByteArray("HTTP/1.0 200 OK\r\n\r\n|") << false << noBox;
+    const QByteArray mib(1024 * 1024, 'x');
+    const QByteArray tenMib = mib.repeated(10);
+    struct Row {
+        const char *name;
+        QByteArray reply;
+        int dripMs;
+        Ending ending;
+        Box box;
+        QString version;
+    };
+    const Row rows[] = {
+        {"offer", ok + "1.1|", 0, Ending::Close, Box::Offer, "1.1"},
+        {"offer with headers", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n2.0-rc1|x",
+         0, Ending::Close, Box::Offer, "2.0-rc1"},
+        {"no bar", ok + "none", 0, Ending::Close, Box::UpToDate, ""},
+        // A complete 200 with nothing in it is an answer: nothing is offered.
+        {"200 with an empty body", ok, 0, Ending::Close, Box::UpToDate, ""},
+        {"bar in a header of a 200", "HTTP/1.0 200 OK\r\nX-Note: a|b\r\n\r\nnone", 0,
+         Ending::Close, Box::UpToDate, ""},
+        {"leading bar", ok + "|\n3.1\n|x", 0, Ending::Close, Box::Offer, "3.1"},
+        {"CR LF lines", ok + "notes\r\n1.2\r\n|", 0, Ending::Close, Box::Offer, "1.2"},
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n1.1|\r\n0\r\n\r\n",
+         0, Ending::Close, Box::Offer, "1.1"},
+        {"announced length, left open", "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\n1.1|", 0,
+         Ending::Hang, Box::Offer, "1.1"},
+        {"900 KB version text", ok + QByteArray(900 * 1000, '7') + "|", 0, Ending::Close,
+         Box::Unreachable, ""},
+        {"33 character version", ok + QByteArray(33, '1') + "|", 0, Ending::Close,
+         Box::Unreachable, ""},
+        {"markup as version", ok + "<b>9.9</b>|", 0, Ending::Close, Box::Unreachable, ""},
+        {"bars only", ok + "||", 0, Ending::Close, Box::Unreachable, ""},
+        {"404 with bar in a header",
+         "HTTP/1.0 404 Not Found\r\nServer: nginx|x\r\n\r\n<h1>Not Found</h1>", 0, Ending::Close,
+         Box::Unreachable, ""},
+        {"500 with bar in the body", "HTTP/1.0 500 Internal Server Error\r\n\r\n<h1>boom|</h1>", 0,
+         Ending::Close, Box::Unreachable, ""},
+        {"301 redirect",
+         "HTTP/1.0 301 Moved Permanently\r\nLocation: http://127.0.0.1:1/\r\n\r\n1.1|", 0,
+         Ending::Close, Box::Unreachable, ""},
+        {"cut off body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n1.1|h", 0, Ending::Close,
+         Box::Unreachable, ""},
+        {"reset mid-reply", "HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\n1.1|", 0, Ending::Reset,
+         Box::Unreachable, ""},
+        {"refused", "", 0, Ending::Refuse, Box::Unreachable, ""},
+        {"accepts, never answers", "", 0, Ending::Hang, Box::Unreachable, ""},
+        {"empty reply", "", 0, Ending::Close, Box::Unreachable, ""},
+        {"no status line", "1.1|", 0, Ending::Close, Box::Unreachable, ""},
+        {"header of 100 KB", "HTTP/1.0 200 OK\r\nX-Pad: " + QByteArray(100 * 1000, 'a') +
+                                 "\r\n\r\n1.1|",
+         0, Ending::Close, Box::Unreachable, ""},
+        {"body of 10 MiB", ok + "1.1|" + tenMib, 0, Ending::Close, Box::Unreachable, ""},
+        {"announced 10 MiB", "HTTP/1.0 200 OK\r\nContent-Length: 10485760\r\n\r\n1.1|" + mib, 0,
+         Ending::Close, Box::Unreachable, ""},
+        {"NUL in the version", ok + QByteArray("1.\0" "1|", 5), 0, Ending::Close, Box::Unreachable,
+         ""},
+        {"NUL in a header", QByteArray("HTTP/1.0 200 OK\r\nX: a\0b\r\n\r\n1.1|", 28), 0,
+         Ending::Close, Box::Unreachable, ""},
+        {"NUL after the bar", ok + QByteArray("1.1|\0rest", 9), 0, Ending::Close, Box::Offer,
+         "1.1"},
+        {"invalid UTF-8 in the version", ok + "1.\xff\xfe|", 0, Ending::Close, Box::Unreachable,
+         ""},
+        {"invalid UTF-8 before the version", ok + "\xc3\x28\xa0\n1.2|", 0, Ending::Close,
+         Box::Offer, "1.2"},
+        // One byte each 100 ms stands for one a second: the check's own
+        // time-out (2 s here) ends it either way.
+        {"one byte at a time", "HTTP/1.0 200 OK\r\nX-Slow: " + QByteArray(100, 'a'), 100,
+         Ending::Hang, Box::Unreachable, ""},
+    };
+    for (const Row &row : rows) {
+        for (const bool asked : {true, false}) {
+            const Box box = asked || row.box == Box::Offer ? row.box : Box::None;
+            QTest::addRow("%s, %s", row.name, asked ? "asked" : "not asked")
+                << row.reply << row.dripMs << row.ending << box << row.version;
+        }
+    }
 }
 
-void TestCUpdateQuery::replyOutcome()
+// A server on 127.0.0.1 answers as the row says; the check must end with the
+// row's box (none when the user did not ask, unless a version is offered),
+// never hold the event loop, and keep no more than its bound.
+void TestCUpdateQuery::hostileServer()
 {
     QFETCH(QByteArray, reply);
-    QFETCH(bool, showUpToDate);
-    QFETCH(QString, offered);
-    LocalPeer peer;
+    QFETCH(int, dripMs);
+    QFETCH(Ending, ending);
+    QFETCH(Box, box);
+    QFETCH(QString, version);
+    const bool asked = !QByteArray(QTest::currentDataTag()).endsWith("not asked");
+
+    std::unique_ptr<HostileServer> server;
+    if (ending != Ending::Refuse)
+        server.reset(new HostileServer(reply, dripMs, HostileServer::Ending(ending)));
     CUpdateQuery query;
-    aim(query, peer);
-    query.setShowUpToDate(showUpToDate);
+    query.setServerHost(QStringLiteral("127.0.0.1"));
+    query.setServerPort(server ? server->port() : LocalPeer::closedPort());
+    query.setTimeout(2000);
+    query.setShowUpToDate(asked);
     ModalCloser closer(QMessageBox::No);
+    LatenessProbe probe;
+
     query.checkForUpdate(QStringLiteral("6"), QStringLiteral("1.0"));
-    QTRY_VERIFY(peer.hasWholeRequest());
-    peer.answer(reply);
-    QTRY_VERIFY(!query.isChecking());
+    QTRY_VERIFY_WITH_TIMEOUT(!query.isChecking(), 10000);
+    // Runs the box, if any; the closer answers it from within.
     QCoreApplication::processEvents();
-    if (!offered.isNull() && offered.isEmpty()) {
-        QCOMPARE(closer.count(), 0);
-        return;
-    }
-    QTRY_COMPARE(closer.count(), 1);
-    const ModalCloser::Seen &box = closer.seen().first();
-    QCOMPARE(box.title, QStringLiteral("Orvella"));
-    QCOMPARE(box.icon, QMessageBox::Question);
-    QVERIFY(!box.hasParent);
-    if (offered.isNull()) {
-        QCOMPARE(box.text, QStringLiteral("You're using the latest version at this time."));
-        QCOMPARE(box.informativeText, QString());
-        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(box.defaultButton, QMessageBox::Ok);
-    } else {
-        QCOMPARE(box.text, QStringLiteral("Version ") + offered + QStringLiteral(" is available"));
-        QCOMPARE(box.informativeText, QStringLiteral("Download now?"));
-        QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(box.defaultButton, QMessageBox::Yes);
+
+    const int expected = box == Box::None ? 0 : 1;
+    QCOMPARE(closer.count(), expected);
+    if (expected) {
+        const ModalCloser::Seen &seen = closer.seen().first();
+        QCOMPARE(seen.title, QStringLiteral("Orvella"));
+        QCOMPARE(seen.icon, QMessageBox::Question);
+        QVERIFY(!seen.hasParent);
+        QVERIFY(!seen.windowIcon.isNull());
+        if (box == Box::Offer) {
+            QCOMPARE(seen.text, QStringLiteral("Version ") + version + QStringLiteral(" is available"));
+            QCOMPARE(seen.informativeText, QStringLiteral("Download now?"));
+            QCOMPARE(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(seen.defaultButton, QMessageBox::Yes);
+        } else {
+            QCOMPARE(seen.text, box == Box::UpToDate
+                                    ? QStringLiteral("You're using the latest version at this time.")
+                                    : QStringLiteral("The update server could not be reached. "
+                                                     "Please try again later."));
+            QCOMPARE(seen.informativeText, QString());
+            QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(seen.defaultButton, QMessageBox::Ok);
+        }
     }
     QVERIFY(catcher.urls.isEmpty());
-}
-
-void TestCUpdateQuery::versionShownAsPlainText()
-{
-    LocalPeer peer;
-    CUpdateQuery query;
-    aim(query, peer);
-    // Answers the box itself to see how its text is taken.
-    Qt::TextFormat format = Qt::AutoText;
-    QString text;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            format = box->textFormat();
-            text = box->text();
-            box->button(QMessageBox::No)->click();
-        }
-    });
-    poll.start(5);
-    query.checkForUpdate(QStringLiteral("6"), QStringLiteral("1.0"));
-    QTRY_VERIFY(peer.hasWholeRequest());
-    peer.answer("<b>9.9</b><img src=x>|");
-    QTRY_COMPARE(text, QStringLiteral("Version <b>9.9</b><img src=x> is available"));
-    QCOMPARE(format, Qt::PlainText);
+    QVERIFY2(probe.worstMs() <= MaxLatenessMs,
+             qPrintable(QStringLiteral("event loop held for %1 ms").arg(probe.worstMs())));
+    QVERIFY(query.replyBytes() <= CUpdateQuery::MaxReplyBytes);
+    QVERIFY(query.keptReplyBytes() <= CUpdateQuery::MaxReplyBytes);
 }
 
 void TestCUpdateQuery::yesOpensDownloadPage()
@@ -209,6 +316,7 @@ void TestCUpdateQuery::defaultServer()
     CUpdateQuery query;
     QCOMPARE(query.serverHost(), serverHost());
     QCOMPARE(query.serverPort(), quint16(80));
+    QCOMPARE(query.timeout(), 15000);
     ModalCloser closer(QMessageBox::Yes);
     query.checkForUpdate(QStringLiteral("6"), QStringLiteral("1.0"));
     QTRY_VERIFY(proxy.hasWholeRequest());
@@ -223,7 +331,7 @@ void TestCUpdateQuery::defaultServer()
     QCOMPARE(proxy.request().mid(tunnelStart),
              "GET /updates/lookup.php?id=6&vn=10 HTTP/1.0\r\nHost: " + hostLine.toLatin1() +
                  "\r\nConnection: close\r\n\r\n");
-    proxy.answer("1.1|");
+    proxy.answer("HTTP/1.0 200 OK\r\n\r\n1.1|");
     QTRY_COMPARE(catcher.urls.size(), 1);
     QCOMPARE(catcher.urls.first(),
              QUrl(QStringLiteral("http://") + serverHost() + QStringLiteral("/software/lantrel/")));
@@ -238,30 +346,16 @@ void TestCUpdateQuery::newCheckAbandonsOpenOne()
     ModalCloser closer(QMessageBox::No);
     query.checkForUpdate(QStringLiteral("6"), QStringLiteral("1.0"));
     QTRY_VERIFY(peer.hasWholeRequest(0));
-    peer.socket(0)->write("1.1|");
+    peer.socket(0)->write("HTTP/1.0 200 OK\r\n\r\n1.1|");
     query.checkForUpdate(QString(), QString());
     QTRY_VERIFY(peer.hasWholeRequest(1));
     QTRY_COMPARE(peer.socket(0)->state(), QAbstractSocket::UnconnectedState);
-    peer.answer("2.0|", 1);
+    peer.answer("HTTP/1.0 200 OK\r\n\r\n2.0|", 1);
     QTRY_COMPARE(closer.count(), 1);
     // Neither the first check's partial reply nor its end shows a box.
     QCOMPARE(closer.seen().first().text, QStringLiteral("Version 2.0 is available"));
     QCoreApplication::processEvents();
     QCOMPARE(closer.count(), 1);
-}
-
-void TestCUpdateQuery::unreachableServerShowsNothing()
-{
-    CUpdateQuery query;
-    query.setServerHost(QStringLiteral("127.0.0.1"));
-    query.setServerPort(LocalPeer::closedPort());
-    query.setShowUpToDate(true);
-    ModalCloser closer(QMessageBox::No);
-    query.checkForUpdate(QStringLiteral("6"), QStringLiteral("1.0"));
-    QVERIFY(query.isChecking());
-    QTRY_VERIFY(!query.isChecking());
-    QCoreApplication::processEvents();
-    QCOMPARE(closer.count(), 0);
 }
 
 void TestCUpdateQuery::destroyedWhileChecking()
@@ -273,25 +367,9 @@ void TestCUpdateQuery::destroyedWhileChecking()
     ModalCloser closer(QMessageBox::No);
     query->checkForUpdate(QStringLiteral("6"), QStringLiteral("1.0"));
     QTRY_VERIFY(peer.hasWholeRequest());
-    peer.socket()->write("1.1|");
+    peer.socket()->write("HTTP/1.0 200 OK\r\n\r\n1.1|");
     QTRY_VERIFY(peer.socket()->bytesToWrite() == 0);
     delete query;
-    QTRY_COMPARE(peer.socket()->state(), QAbstractSocket::UnconnectedState);
-    QCoreApplication::processEvents();
-    QCOMPARE(closer.count(), 0);
-}
-
-void TestCUpdateQuery::boundedReply()
-{
-    LocalPeer peer;
-    CUpdateQuery query;
-    aim(query, peer);
-    query.setShowUpToDate(true);
-    ModalCloser closer(QMessageBox::No);
-    query.checkForUpdate(QStringLiteral("6"), QStringLiteral("1.0"));
-    QTRY_VERIFY(peer.hasWholeRequest());
-    peer.answer("1.1|" + QByteArray(int(CUpdateQuery::MaxReplyBytes), 'a'));
-    QTRY_VERIFY_WITH_TIMEOUT(!query.isChecking(), 20000);
     QTRY_COMPARE(peer.socket()->state(), QAbstractSocket::UnconnectedState);
     QCoreApplication::processEvents();
     QCOMPARE(closer.count(), 0);
