@@ -3,12 +3,37 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <QCoreApplication>
+#include <QFile>
 #include <dlfcn.h>
 #endif
 
 namespace {
 
 CaptureLibraryTable table;
+
+#ifndef _WIN32
+// The program's RUNPATH finds the library beside it, or in its private
+// folder once installed. A loader that does not apply the RUNPATH (a
+// sanitizer's dlopen interceptor loads on its own behalf) is pointed at
+// the same two places by path.
+void *openCaptureLibrary()
+{
+    const char *name = "libescapi.so";
+    if (void *library = dlopen(name, RTLD_NOW | RTLD_LOCAL))
+        return library;
+    if (!QCoreApplication::instance())
+        return nullptr;
+    const QString programDir = QCoreApplication::applicationDirPath();
+    for (const QString &dir :
+         {programDir, programDir + "/" + QStringLiteral(ORVELLA_CAPTURE_LIBRARY_FROM_BIN)}) {
+        const QByteArray path = QFile::encodeName(dir + "/" + name);
+        if (void *library = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL))
+            return library;
+    }
+    return nullptr;
+}
+#endif
 
 template <typename Proc> void bind(Proc &entry, void *address)
 {
@@ -34,7 +59,7 @@ int setupCaptureLibrary()
         return reinterpret_cast<void *>(GetProcAddress(library, name));
     };
 #else
-    void *library = dlopen("libescapi.so", RTLD_NOW | RTLD_LOCAL);
+    void *library = openCaptureLibrary();
     if (!library)
         return 0;
     auto lookup = [library](const char *name) { return dlsym(library, name); };

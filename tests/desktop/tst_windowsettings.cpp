@@ -228,7 +228,8 @@ void TestWindowSettings::damagedFile_data()
     QTest::newRow("list for a text") << QByteArray("[General]\nthreshold=35\noutputDir=/a, /b\n");
     QTest::newRow("geometry of another kind")
         << QByteArray("[General]\nthreshold=35\ngeometry=@ByteArray(abcdefgh)\n");
-    QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 20);
+    static const char binary[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe";
+    QTest::newRow("binary") << QByteArray(binary, sizeof binary - 1);
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("folder in its place") << QByteArray("folder");
 }

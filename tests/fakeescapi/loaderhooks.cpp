@@ -12,7 +12,10 @@ void *__real_dlsym(void *handle, const char *name);
 
 void *__wrap_dlopen(const char *file, int mode)
 {
-    const bool capture = file && std::strcmp(file, "libescapi.so") == 0;
+    // By bare name or by path, as the program tries both.
+    const char *base = file ? std::strrchr(file, '/') : nullptr;
+    base = base ? base + 1 : file;
+    const bool capture = base && std::strcmp(base, "libescapi.so") == 0;
     if (capture && !fakeEscapi_isLoadable())
         return nullptr;
     void *handle = __real_dlopen(file, mode);
