@@ -2,8 +2,27 @@
 
 #include <algorithm>
 
+void RequestLead::reset()
+{
+    lead = 0;
+    settled = 0;
+    searching = true;
+}
+
 void RequestLead::frameTaken(int waitedMs)
 {
-    lead = waitedMs <= 0 ? std::min(lead + stepMs, maxMs)
-                         : std::clamp(lead - waitedMs + marginMs, 0, maxMs);
+    if (waitedMs > 0) {
+        lead = std::clamp(lead - waitedMs + marginMs, 0, maxMs);
+        settled = lead;
+        searching = true;
+        return;
+    }
+    if (!searching)
+        return;
+    if (lead + stepMs <= maxMs) {
+        lead += stepMs;
+        return;
+    }
+    lead = settled;
+    searching = false;
 }

@@ -159,10 +159,15 @@ void TestFrameFeed::requestLead_data()
 
     QTest::newRow("none yet") << QList<int>() << 0;
     QTest::newRow("waiting frames step ahead") << QList<int>{0, 0, 0} << 30;
-    QTest::newRow("never a tick ahead") << QList<int>(QVector<int>(20, 0).toList()) << 90;
     // Asked 30 ms ahead, the frame came 12 ms later: ask 5 ms before that.
     QTest::newRow("fresh frame sets it") << QList<int>{0, 0, 0, 12} << 23;
     QTest::newRow("a long wait drops it") << QList<int>{0, 0, 700} << 0;
+    // A tick of steps without a fresh frame: back to the last fresh one's.
+    QTest::newRow("frames always waiting") << QList<int>(QVector<int>(10, 0).toList()) << 0;
+    QTest::newRow("and it stays") << QList<int>{0, 12} + QList<int>(QVector<int>(20, 0).toList())
+                                  << 3;
+    QTest::newRow("until a fresh frame")
+        << QList<int>(QVector<int>(10, 0).toList()) + QList<int>{2, 0} << 13;
 }
 
 void TestFrameFeed::requestLead()
