@@ -19,8 +19,7 @@
 #include <memory>
 #include <vector>
 
-namespace
-{
+namespace {
 
 const char noDeviceText[] = "You must have a capturing device attached to this computer to "
                             "utilise this software instance.";
@@ -709,10 +708,10 @@ void TestMainWindow::tickMeasuresDarkening_data()
 
     QTest::newRow("identical") << 0xFF808080u << 0xFF808080u << stillTitle << 0xFF000000u;
     QTest::newRow("uniformly brighter") << 0xFF404040u << 0xFFA0A0A0u << stillTitle << 0xFF000000u;
-    QTest::newRow("white then black")
-        << 0xFFFFFFFFu << 0xFF000000u << "Orvella - 1000% Dissimilarity" << 0xFFFFFFFFu;
-    QTest::newRow("one channel") << 0xFF102030u << 0xFF201010u << "Orvella - 62.7451% Dissimilarity"
-                                 << 0xFF001020u;
+    QTest::newRow("white then black") << 0xFFFFFFFFu << 0xFF000000u
+                                      << "Orvella - 1000% Dissimilarity" << 0xFFFFFFFFu;
+    QTest::newRow("one channel") << 0xFF102030u << 0xFF201010u
+                                 << "Orvella - 62.7451% Dissimilarity" << 0xFF001020u;
 }
 
 void TestMainWindow::tickMeasuresDarkening()
