@@ -6,12 +6,12 @@
 #include "emailaddress.h"
 #include "framecomparison.h"
 #include "framerecorder.h"
+#include "imagelabel.h"
 #include "orvellaversion.h"
 #include "serverhost.h"
 #include "webcam.h"
 
 #include <QFileDialog>
-#include <QPixmap>
 
 namespace {
 
@@ -202,11 +202,11 @@ WatchSettings MainWindow::watchSettings() const
 void MainWindow::updateCapture(const QImage &cameraFrame)
 {
     const TickResult tick = watchTick.process(cameraFrame, watchSettings());
-    ui->lblLiveImage->setPixmap(QPixmap::fromImage(tick.frame));
+    showImage(ui->lblLiveImage, tick.frame, tick.opaque);
     if (!tick.compared)
         return;
 
-    ui->lblDisPlotImage->setPixmap(QPixmap::fromImage(watchTick.difference()));
+    showImage(ui->lblDisPlotImage, watchTick.difference(), true);
     const QString title = dissimilarityTitle(tick.dissimilarity);
     if (title != windowTitle())
         setWindowTitle(title);

@@ -36,7 +36,11 @@ bool Webcam::takeFrame()
 {
     if (!captureLibrary().isCaptureDone(deviceIndex))
         return false;
-    image = imageFromFrameBuffer(buffer.get(), width, height);
+    // The last frame's memory serves again once nobody else holds it.
+    if (!image.isDetached() || image.size() != QSize(width, height) ||
+        image.format() != QImage::Format_ARGB32)
+        image = QImage(width, height, QImage::Format_ARGB32);
+    copyFrameBuffer(buffer.get(), image);
     return true;
 }
 
@@ -50,8 +54,14 @@ QString deviceNameFromBuffer(const char *bytes, int length)
 QImage imageFromFrameBuffer(const unsigned int *words, int width, int height)
 {
     QImage frame(width, height, QImage::Format_ARGB32);
-    const size_t rowBytes = size_t(width) * sizeof(unsigned int);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(frame.scanLine(y), words + size_t(y) * size_t(width), rowBytes);
+    copyFrameBuffer(words, frame);
     return frame;
+}
+
+void copyFrameBuffer(const unsigned int *words, QImage &frame)
+{
+    const int width = frame.width();
+    const size_t rowBytes = size_t(width) * sizeof(unsigned int);
+    for (int y = 0; y < frame.height(); ++y)
+        std::memcpy(frame.scanLine(y), words + size_t(y) * size_t(width), rowBytes);
 }

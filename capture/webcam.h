@@ -47,5 +47,7 @@ QString deviceNameFromBuffer(const char *bytes, int length);
 
 // A Format_ARGB32 image of width x height from row-major 0xAARRGGBB words.
 QImage imageFromFrameBuffer(const unsigned int *words, int width, int height);
+// The same into frame's own memory, frame.width() x frame.height() words.
+void copyFrameBuffer(const unsigned int *words, QImage &frame);
 
 #endif

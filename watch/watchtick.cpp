@@ -4,6 +4,10 @@
 #include "frameprocessing.h"
 #include "framerecorder.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace
 {
 
@@ -13,6 +17,33 @@ bool sameProcessing(const WatchSettings &a, const WatchSettings &b)
            a.brightness == b.brightness;
 }
 
+// Whether every pixel of a Format_ARGB32 image has alpha 0xFF.
+bool allOpaque(const QImage &image)
+{
+    if (image.format() != QImage::Format_ARGB32)
+        return false;
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+        quint32 all = 0xFF000000u;
+        int x = 0;
+#ifdef __SSE2__
+        __m128i wide = _mm_set1_epi32(-1);
+        for (; x + 4 <= width; x += 4)
+            wide =
+                _mm_and_si128(wide, _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + x)));
+        alignas(16) quint32 lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i *>(lanes), wide);
+        all &= lanes[0] & lanes[1] & lanes[2] & lanes[3];
+#endif
+        for (; x < width; ++x)
+            all &= line[x];
+        if ((all & 0xFF000000u) != 0xFF000000u)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &settings)
@@ -20,10 +51,16 @@ TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &se
     TickResult result;
     result.frame = processFrame(cameraFrame, settings.filterChoice, settings.kernelSizeIndex,
                                 settings.brightness);
+    // The brightness offset sets every alpha; otherwise it is as the camera
+    // delivered it, and filters leave the border's alpha alone.
+    result.opaque = settings.brightness != 10 || allOpaque(result.frame);
 
     if (hasPrevious && sameProcessing(settings, previousSettings)) {
         result.compared = true;
-        result.dissimilarity = compareFrames(previous, result.frame, differenceImage);
+        // The other image may still be on show; this one is not any more.
+        shownDifference = 1 - shownDifference;
+        result.dissimilarity =
+            compareFrames(previous, result.frame, differenceImages[shownDifference]);
         result.level = dissimilarityLevel(result.dissimilarity);
         if (settings.record) {
             result.record =

@@ -16,6 +16,7 @@ struct WatchSettings {
 // What one tick made of a camera frame.
 struct TickResult {
     QImage frame;          // the processed frame, shown live
+    bool opaque = false;   // every pixel of frame has alpha 0xFF
     bool compared = false; // false on the first frame of a comparison
     double dissimilarity = 0.0;
     int level = 0;       // 1000 * dissimilarity, truncated
@@ -36,14 +37,17 @@ public:
 
     TickResult process(const QImage &cameraFrame, const WatchSettings &settings);
 
-    // The last comparison's difference image; its memory serves every tick.
-    const QImage &difference() const { return differenceImage; }
+    // The last comparison's difference image; every pixel has alpha 0xFF.
+    // Two images take turns, so the one on show stays untouched while the
+    // next is written, and neither is ever copied or allocated again.
+    const QImage &difference() const { return differenceImages[shownDifference]; }
 
 private:
     bool hasPrevious = false;
     QImage previous;
     WatchSettings previousSettings;
-    QImage differenceImage;
+    QImage differenceImages[2];
+    int shownDifference = 0;
 };
 
 #endif

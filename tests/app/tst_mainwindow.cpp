@@ -150,6 +150,8 @@ private slots:
 
     // The capture tick
     void firstFrameShowsLiveOnly();
+    void labelsShowTheFrameUnscaled_data();
+    void labelsShowTheFrameUnscaled();
     void tickMeasuresDarkening_data();
     void tickMeasuresDarkening();
     void recording_data();
@@ -639,6 +641,62 @@ void TestMainWindow::firstFrameShowsLiveOnly()
     QTRY_VERIFY(requests() >= 2);
     QVERIFY(plot->pixmap(Qt::ReturnByValue).isNull());
     QCOMPARE(window->windowTitle(), QString("Orvella"));
+}
+
+void TestMainWindow::labelsShowTheFrameUnscaled_data()
+{
+    QTest::addColumn<unsigned int>("alpha");
+    QTest::addColumn<bool>("opaque");
+
+    QTest::newRow("opaque camera") << 0xFF000000u << true;
+    QTest::newRow("camera alpha shows through") << 0x80000000u << false;
+}
+
+// Every pixel different, so the part on show is plain; the second frame has
+// every channel halved.
+void TestMainWindow::labelsShowTheFrameUnscaled()
+{
+    QFETCH(unsigned int, alpha);
+    QFETCH(bool, opaque);
+
+    std::vector<unsigned int> first(480 * 320);
+    std::vector<unsigned int> second(480 * 320);
+    for (unsigned int y = 0; y < 320; ++y)
+        for (unsigned int x = 0; x < 480; ++x) {
+            first[y * 480 + x] = 0xFF000000u | x << 9 | y;
+            second[y * 480 + x] = alpha | ((x << 9 | y) >> 1 & 0x7F7F7Fu);
+        }
+    auto window = makeWindow(1);
+    fakeEscapi_setRepeatLast(0, 0);
+    queue(0, first);
+    queue(0, second);
+    child<QPushButton>(*window, "cmdBeginCapture")->click();
+    auto *live = child<QLabel>(*window, "lblLiveImage");
+    auto *plot = child<QLabel>(*window, "lblDisPlotImage");
+    QTRY_VERIFY(window->windowTitle() != QString("Orvella"));
+
+    const QImage liveImage = live->pixmap(Qt::ReturnByValue).toImage();
+    QCOMPARE(liveImage.size(), QSize(480, 320));
+    QCOMPARE(liveImage.hasAlphaChannel(), !opaque);
+    // Exactly what the plain pixmap of the frame would show.
+    const QImage secondImage(reinterpret_cast<const uchar *>(second.data()), 480, 320,
+                             QImage::Format_ARGB32);
+    QCOMPARE(liveImage.pixel(479, 319), QPixmap::fromImage(secondImage).toImage().pixel(479, 319));
+    QCOMPARE(live->testAttribute(Qt::WA_OpaquePaintEvent), opaque);
+    QVERIFY(plot->testAttribute(Qt::WA_OpaquePaintEvent));
+
+    // The labels are 320 x 240 and show the image's first 320 columns of
+    // its middle 240 rows, as a label places any pixmap that is too tall.
+    const QImage plotShown = plot->grab().toImage();
+    QCOMPARE(plotShown.size(), QSize(320, 240));
+    for (int y : {0, 1, 120, 239})
+        for (int x : {0, 1, 160, 319}) {
+            const unsigned int word = unsigned(x) << 9 | unsigned(y + 40);
+            const unsigned int halved = word >> 1 & 0x7F7F7Fu;
+            QCOMPARE(plotShown.pixel(x, y), 0xFF000000u | (word - halved));
+            if (opaque)
+                QCOMPARE(live->grab().toImage().pixel(x, y), 0xFF000000u | halved);
+        }
 }
 
 void TestMainWindow::tickMeasuresDarkening_data()

@@ -19,7 +19,9 @@ private slots:
     void processingChangeStartsANewComparison_data();
     void processingChangeStartsANewComparison();
     void restartStartsANewComparison();
-    void differenceImageKeepsItsMemory();
+    void differenceImagesTakeTurns();
+    void opaqueFrames_data();
+    void opaqueFrames();
 };
 
 namespace
@@ -195,15 +197,51 @@ void TestWatchTick::restartStartsANewComparison()
     QCOMPARE(next.level, 0);
 }
 
-void TestWatchTick::differenceImageKeepsItsMemory()
+void TestWatchTick::differenceImagesTakeTurns()
 {
     WatchTick tick;
     tick.process(filled(0xFFFFFFFF), WatchSettings());
     tick.process(filled(0xFF808080), WatchSettings());
-    const uchar *memory = tick.difference().constBits();
+    const uchar *first = tick.difference().constBits();
+    // Held elsewhere, as the window's label holds the one on show.
+    const QImage shown = tick.difference();
     tick.process(filled(0xFF000000), WatchSettings());
-    QCOMPARE(tick.difference().constBits(), memory);
+    const uchar *second = tick.difference().constBits();
+    QVERIFY(second != first);
     QCOMPARE(tick.difference(), filled(0xFF808080));
+    QCOMPARE(shown, filled(0xFF7F7F7F));
+    QCOMPARE(shown.constBits(), first);
+    tick.process(filled(0xFF000000), WatchSettings());
+    tick.process(filled(0xFF000000), WatchSettings());
+    QCOMPARE(tick.difference().constBits(), second);
+    QCOMPARE(tick.difference(), filled(0xFF000000));
+}
+
+void TestWatchTick::opaqueFrames_data()
+{
+    QTest::addColumn<QRgb>("word");
+    QTest::addColumn<int>("brightness");
+    QTest::addColumn<bool>("opaque");
+
+    QTest::newRow("opaque camera frame") << QRgb(0xFF336699) << 10 << true;
+    QTest::newRow("camera alpha kept") << QRgb(0x80336699) << 10 << false;
+    QTest::newRow("brightness sets alpha") << QRgb(0x00336699) << 11 << true;
+}
+
+void TestWatchTick::opaqueFrames()
+{
+    QFETCH(QRgb, word);
+    QFETCH(int, brightness);
+    QFETCH(bool, opaque);
+
+    WatchSettings settings;
+    settings.brightness = brightness;
+    WatchTick tick;
+    QCOMPARE(tick.process(filled(word), settings).opaque, opaque);
+    // One pixel that is not opaque is enough, wherever it is.
+    QImage frame = filled(0xFF336699);
+    frame.setPixel(width - 1, height - 1, 0xFE336699);
+    QCOMPARE(tick.process(frame, WatchSettings()).opaque, false);
 }
 
 QTEST_GUILESS_MAIN(TestWatchTick)
