@@ -2,18 +2,15 @@
 
 #include "webcam.h"
 
-#include <algorithm>
-
 FrameFeed::FrameFeed(QObject *parent) : QObject(parent)
 {
-    captureTimer.setSingleShot(true);
-    captureTimer.setTimerType(Qt::PreciseTimer);
+    captureTimer.setInterval(captureIntervalMs);
     pollTimer.setInterval(pollIntervalMs);
     pollTimer.setTimerType(Qt::PreciseTimer);
     lostTimer.setInterval(lostAfterMs);
     lostTimer.setSingleShot(true);
     connect(&captureTimer, &QTimer::timeout, this, &FrameFeed::requestFrame);
-    connect(&pollTimer, &QTimer::timeout, this, [this] { pollFrame(false); });
+    connect(&pollTimer, &QTimer::timeout, this, &FrameFeed::pollFrame);
     connect(&lostTimer, &QTimer::timeout, this, &FrameFeed::reportLost);
 }
 
@@ -21,10 +18,7 @@ void FrameFeed::start(Webcam *camera)
 {
     stop();
     this->camera = camera;
-    lead.reset();
-    running.start();
-    nextTickMs = captureIntervalMs;
-    scheduleRequest();
+    captureTimer.start();
 }
 
 void FrameFeed::stop()
@@ -39,19 +33,8 @@ void FrameFeed::stop()
     camera = nullptr;
 }
 
-void FrameFeed::scheduleRequest()
-{
-    captureTimer.start(int(std::max<qint64>(0, nextTickMs - lead.ms() - running.elapsed())));
-}
-
 void FrameFeed::requestFrame()
 {
-    // A late tick delays the next one; missed ones are not made up.
-    const qint64 now = running.elapsed();
-    nextTickMs = std::max(nextTickMs + captureIntervalMs,
-                          now + captureIntervalMs - RequestLead::stepMs + lead.ms());
-    scheduleRequest();
-
     // A slow or quiet camera keeps its request until it is given up; the
     // tick then runs late, as soon as the frame is in.
     if (requestAge.isValid() && requestAge.elapsed() < lostAfterMs) {
@@ -65,10 +48,10 @@ void FrameFeed::requestFrame()
         lastPicture = QDateTime::currentDateTime();
         lostTimer.start();
     }
-    pollFrame(true);
+    pollFrame();
 }
 
-void FrameFeed::pollFrame(bool justAsked)
+void FrameFeed::pollFrame()
 {
     if (!camera->takeFrame()) {
         if (!pollTimer.isActive())
@@ -76,8 +59,6 @@ void FrameFeed::pollFrame(bool justAsked)
         return;
     }
     pollTimer.stop();
-    lead.frameTaken(justAsked ? 0 : int(std::max<qint64>(1, requestAge.elapsed())));
-    scheduleRequest();
     requestAge.invalidate();
     lastPicture = QDateTime::currentDateTime();
     lostTimer.start();

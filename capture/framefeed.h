@@ -1,8 +1,6 @@
 #ifndef ORVELLA_FRAMEFEED_H
 #define ORVELLA_FRAMEFEED_H
 
-#include "requestlead.h"
-
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
@@ -11,11 +9,9 @@
 
 class Webcam;
 
-// Keeps frames coming from an open camera without ever waiting for one: once
-// a tick (captureIntervalMs) it asks for a frame, then polls for it on a
-// short timer and hands it on as soon as it is in. Requests move ahead of the
-// regular ticks by up to most of a tick (RequestLead), so that a camera's
-// frames are taken soon after they arrive. Only one request is open
+// Keeps frames coming from an open camera without ever waiting for one: on
+// every tick of captureTimer it asks for a frame, then polls for it on a
+// short timer and hands it on as soon as it is in. Only one request is open
 // at a time: a tick that comes meanwhile runs once the frame is in, and a
 // request that brings no frame within a second is given up, so the next tick
 // asks again. A camera that sends nothing for a second is reported
@@ -46,15 +42,11 @@ signals:
 
 private:
     void requestFrame();
-    void pollFrame(bool justAsked);
-    void scheduleRequest();
+    void pollFrame();
     void reportLost();
 
     Webcam *camera = nullptr;
-    QTimer captureTimer; // single shot, armed for the next request
-    QElapsedTimer running;
-    qint64 nextTickMs = 0; // of running: the regular tick the next request is for
-    RequestLead lead{captureIntervalMs - 2 * pollIntervalMs};
+    QTimer captureTimer;
     QTimer pollTimer;
     QTimer lostTimer;
     QElapsedTimer requestAge; // invalid while no request is open

@@ -1,7 +1,6 @@
 #include "capturelibrary.h"
 #include "fakeescapi.h"
 #include "framefeed.h"
-#include "requestlead.h"
 #include "webcam.h"
 
 #include <QElapsedTimer>
@@ -25,9 +24,6 @@ private slots:
     void tickDuringAnOpenRequestRunsWhenTheFrameIsIn();
     void lostAfterASecondAndBackWithTheNextFrame();
     void stopDropsTheOpenRequest();
-    void requestLead_data();
-    void requestLead();
-    void waitingFramesKeepOneRequestATick();
 
 private:
     void queue(unsigned int word)
@@ -150,54 +146,6 @@ void TestFrameFeed::stopDropsTheOpenRequest()
     QCOMPARE(frames.count(), 0);
     QCOMPARE(fakeEscapi_deviceCallCount("isCaptureDone", 0), polls);
     QCOMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 1);
-}
-
-void TestFrameFeed::requestLead_data()
-{
-    QTest::addColumn<QList<int>>("waits");
-    QTest::addColumn<int>("lead");
-
-    QTest::newRow("none yet") << QList<int>() << 0;
-    QTest::newRow("waiting frames step ahead") << QList<int>{0, 0, 0} << 30;
-    // Asked 30 ms ahead, the frame came 12 ms later: ask 5 ms before that.
-    QTest::newRow("fresh frame sets it") << QList<int>{0, 0, 0, 12} << 23;
-    QTest::newRow("a long wait drops it") << QList<int>{0, 0, 700} << 0;
-    // A tick of steps without a fresh frame: back to the last fresh one's.
-    QTest::newRow("frames always waiting") << QList<int>(QVector<int>(10, 0).toList()) << 0;
-    QTest::newRow("and it stays") << QList<int>{0, 12} + QList<int>(QVector<int>(20, 0).toList())
-                                  << 3;
-    QTest::newRow("until a fresh frame")
-        << QList<int>(QVector<int>(10, 0).toList()) + QList<int>{2, 0} << 13;
-}
-
-void TestFrameFeed::requestLead()
-{
-    QFETCH(QList<int>, waits);
-    QFETCH(int, lead);
-
-    RequestLead subject(90);
-    for (int waited : waits)
-        subject.frameTaken(waited);
-    QCOMPARE(subject.ms(), lead);
-    subject.reset();
-    QCOMPARE(subject.ms(), 0);
-}
-
-// A camera with a frame always waiting moves the requests ahead of the ticks,
-// but never by more than a tick: on the whole one request a tick.
-void TestFrameFeed::waitingFramesKeepOneRequestATick()
-{
-    fakeEscapi_setRepeatLast(0, 1);
-    queue(0xFF111111u);
-    FrameFeed feed;
-    QSignalSpy frames(&feed, &FrameFeed::frameArrived);
-    QElapsedTimer elapsed;
-    feed.start(camera.get());
-    elapsed.start();
-    QVERIFY(frames.wait());
-    QTRY_VERIFY_WITH_TIMEOUT(frames.count() >= 12, 10000);
-    // Twelve ticks take 1200 ms less the lead built up, 90 ms at most.
-    QVERIFY2(elapsed.elapsed() >= 1200 - 90 - 20, qPrintable(QString::number(elapsed.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestFrameFeed)
