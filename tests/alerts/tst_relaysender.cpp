@@ -1,4 +1,5 @@
 #include "localpeer.h"
+#include "relayrequest.h"
 #include "relaysender.h"
 
 #include <QtTest>
@@ -7,23 +8,6 @@ using Vesk::QtLib::Web::CWebSocket;
 
 namespace
 {
-
-// What the relay receives for path p: the client's request, byte for byte.
-QByteArray requestFor(const QByteArray &path)
-{
-    return "GET " + path +
-           " HTTP/1.0\r\n"
-           "Host: 127.0.0.1\r\n"
-           "Connection: close\r\n"
-           "User-Agent: Lantrel\r\n"
-           "Accept: text/plain\r\n"
-           "Accept-Language: en-GB,en-US;q=0.8,en;q=0.6\r\n"
-           "Accept-Charset: ISO-8859-1,UTF-8;q=0.7,*;q=0.7\r\n"
-           "Cache-Control: no-cache\r\n"
-           "Referer: http://www.search.example/webhp?hl=en-GB\r\n"
-           "X-JAVASCRIPT-ENABLED: false\r\n"
-           "\r\n";
-}
 
 QString alertPath(int n)
 {
@@ -74,7 +58,7 @@ void TestRelaySender::outcome()
     QSignalSpy delivered(&sender, &RelaySender::delivered);
     sender.send(QStringLiteral("127.0.0.1"), relay.port(), alertPath(1));
     QTRY_VERIFY(relay.hasWholeRequest());
-    QCOMPARE(relay.request(), requestFor(alertPath(1).toLatin1()));
+    QCOMPARE(relay.request(), relayRequestBytes(alertPath(1).toLatin1()));
     relay.answer(reply);
     QTRY_COMPARE(notSent.count() + delivered.count(), 1);
     if (reason.isNull()) {
@@ -100,7 +84,7 @@ void TestRelaySender::refusedIsReportedAndTriedAgain()
     LocalPeer relay;
     sender.send(QStringLiteral("127.0.0.1"), relay.port(), alertPath(2));
     QTRY_VERIFY(relay.hasWholeRequest());
-    QCOMPARE(relay.request(), requestFor(alertPath(2).toLatin1()));
+    QCOMPARE(relay.request(), relayRequestBytes(alertPath(2).toLatin1()));
 }
 
 void TestRelaySender::timeOutIsReported()
@@ -141,7 +125,7 @@ void TestRelaySender::burstKeepsTheNewest()
     QTRY_COMPARE(notSent.count(), 1);
     QCOMPARE(notSent.first().first().toString(), QStringLiteral("server answered 500"));
     QTRY_VERIFY(relay.hasWholeRequest(1));
-    QCOMPARE(relay.request(1), requestFor(alertPath(184).toLatin1()));
+    QCOMPARE(relay.request(1), relayRequestBytes(alertPath(184).toLatin1()));
     QVERIFY(!sender.hasWaiting());
 
     relay.answer("HTTP/1.0 200 OK\r\n\r\n", 1);

@@ -1,5 +1,7 @@
 #include "serverharness.h"
 
+#include "relayrequest.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -142,18 +144,7 @@ QByteArray exchange(quint16 port, const QByteArray &request, int timeoutMs)
 
 QByteArray programRequest(const QByteArray &target)
 {
-    return "GET " + target +
-           " HTTP/1.0\r\n"
-           "Host: 127.0.0.1\r\n"
-           "Connection: close\r\n"
-           "User-Agent: Lantrel\r\n"
-           "Accept: text/plain\r\n"
-           "Accept-Language: en-GB,en-US;q=0.8,en;q=0.6\r\n"
-           "Accept-Charset: ISO-8859-1,UTF-8;q=0.7,*;q=0.7\r\n"
-           "Cache-Control: no-cache\r\n"
-           "Referer: http://www.search.example/webhp?hl=en-GB\r\n"
-           "X-JAVASCRIPT-ENABLED: false\r\n"
-           "\r\n";
+    return relayRequestBytes(target);
 }
 
 int statusOf(const QByteArray &reply)
