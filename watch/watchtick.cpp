@@ -4,10 +4,6 @@
 #include "frameprocessing.h"
 #include "framerecorder.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace
 {
 
@@ -22,23 +18,12 @@ bool allOpaque(const QImage &image)
 {
     if (image.format() != QImage::Format_ARGB32)
         return false;
-    const int width = image.width();
     for (int y = 0; y < image.height(); ++y) {
         const auto *line = reinterpret_cast<const quint32 *>(image.constScanLine(y));
         quint32 all = 0xFF000000u;
-        int x = 0;
-#ifdef __SSE2__
-        __m128i wide = _mm_set1_epi32(-1);
-        for (; x + 4 <= width; x += 4)
-            wide =
-                _mm_and_si128(wide, _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + x)));
-        alignas(16) quint32 lanes[4];
-        _mm_store_si128(reinterpret_cast<__m128i *>(lanes), wide);
-        all &= lanes[0] & lanes[1] & lanes[2] & lanes[3];
-#endif
-        for (; x < width; ++x)
+        for (int x = 0; x < image.width(); ++x)
             all &= line[x];
-        if ((all & 0xFF000000u) != 0xFF000000u)
+        if (all != 0xFF000000u)
             return false;
     }
     return true;
