@@ -25,13 +25,61 @@ constexpr guint64 RtspUdpTimeoutUs = 2 * G_USEC_PER_SEC;
 // A web camera that stops sending for this long counts as lost.
 constexpr guint HttpTimeoutS = 3;
 
-// Scales whatever the source gives to the requested size in the source's own
-// format (converting first only where the scaler lacks that format); the
-// colour conversion is left for the frames the caller takes.
-std::string scalingTail(int width, int height)
+// Hands the source's frames on as they come, in any raw format. Scaling and
+// colour conversion are left for the frames the caller takes, which are
+// fewer than the source gives.
+std::string sinkTail()
 {
-    return "videoconvert ! videoscale ! video/x-raw,width=" + std::to_string(width) +
-           ",height=" + std::to_string(height) + " ! appsink name=" + SinkName;
+    return std::string("videoconvert ! video/x-raw ! appsink name=") + SinkName;
+}
+
+// A frame with info's timing and field order in format at width x height.
+GstVideoInfo resized(const GstVideoInfo &info, GstVideoFormat format, int width, int height)
+{
+    GstVideoInfo to;
+    gst_video_info_set_interlaced_format(&to, format, GST_VIDEO_INFO_INTERLACE_MODE(&info),
+                                         guint(width), guint(height));
+    GST_VIDEO_INFO_FPS_N(&to) = GST_VIDEO_INFO_FPS_N(&info);
+    GST_VIDEO_INFO_FPS_D(&to) = GST_VIDEO_INFO_FPS_D(&info);
+    return to;
+}
+
+// info at width x height: the same samples, so the same colour ranges,
+// matrix and chroma siting.
+GstVideoInfo rescaled(const GstVideoInfo &info, int width, int height)
+{
+    GstVideoInfo to = resized(info, GST_VIDEO_INFO_FORMAT(&info), width, height);
+    to.colorimetry = info.colorimetry;
+    to.chroma_site = info.chroma_site;
+    return to;
+}
+
+// Bilinear, as the stock scaling element does by default.
+GstVideoConverter *newScaler(const GstVideoInfo &from, const GstVideoInfo &to)
+{
+    GstStructure *options = gst_structure_new(
+        "options", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
+        GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_RESAMPLER_TAPS, G_TYPE_UINT,
+        2u, nullptr);
+    return gst_video_converter_new(&from,
+                                   &to, options);
+}
+
+bool convertBuffer(GstVideoConverter *converter, const GstVideoInfo &fromInfo, GstBuffer *from,
+                   const GstVideoInfo &toInfo, GstBuffer *to)
+{
+    GstVideoFrame in;
+    GstVideoFrame out;
+    if (!gst_video_frame_map(&in, &fromInfo, from, GST_MAP_READ))
+        return false;
+    const bool mapped =
+        gst_video_frame_map(&out, &toInfo, to, GST_MAP_WRITE);
+    if (mapped) {
+        gst_video_converter_frame(converter, &in, &out);
+        gst_video_frame_unmap(&out);
+    }
+    gst_video_frame_unmap(&in);
+    return mapped;
 }
 
 // "2 s", "0.5 s"
@@ -210,7 +258,7 @@ CapturePipeline::~CapturePipeline()
 
 ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
 {
-    const std::string tail = scalingTail(m_width, m_height);
+    const std::string tail = sinkTail();
     ElementPtr pipeline;
     if (m_source.kind == CaptureSource::Kind::Description) {
         // Parsed as one text so elements with pads that appear later, such as
@@ -378,31 +426,40 @@ bool CapturePipeline::copyToBuffer(GstSample *sample)
     if (!caps || !buffer || !gst_video_info_from_caps(&from, caps))
         return false;
     if (!m_converter || !gst_video_info_is_equal(&from, &m_convertFrom)) {
-        GstVideoInfo to;
-        gst_video_info_set_format(&to, nativeArgbVideoFormat(), guint(m_width), guint(m_height));
-        // The converter changes pixels only, not timing or field order.
-        GST_VIDEO_INFO_FPS_N(&to) = GST_VIDEO_INFO_FPS_N(&from);
-        GST_VIDEO_INFO_FPS_D(&to) = GST_VIDEO_INFO_FPS_D(&from);
-        GST_VIDEO_INFO_INTERLACE_MODE(&to) = GST_VIDEO_INFO_INTERLACE_MODE(&from);
-        m_converter.reset(gst_video_converter_new(&from, &to, nullptr));
-        m_convertFrom = from;
-        m_convertTo = to;
-        if (!m_converter)
+        if (!prepareConverters(from))
             return false;
     }
-    GstVideoFrame in;
-    GstVideoFrame out;
-    if (!gst_video_frame_map(&in, &m_convertFrom, buffer, GST_MAP_READ))
-        return false;
-    const bool mapped = gst_video_frame_map(&out, &m_convertTo, m_target.get(), GST_MAP_WRITE);
-    if (mapped) {
-        // Straight from the source's frame into the caller's rows, which lie
-        // back to back just as the target's layout says.
-        gst_video_converter_frame(m_converter.get(), &in, &out);
-        gst_video_frame_unmap(&out);
+    // Scaling in the source's own format first touches the fewest bytes, and
+    // each step runs on its converter's fast path. The caller's rows lie back
+    // to back just as the target's layout says.
+    if (!m_scaler)
+        return convertBuffer(m_converter.get(), m_convertFrom, buffer, m_convertTo,
+                             m_target.get());
+    return convertBuffer(m_scaler.get(), m_convertFrom, buffer, m_scaledInfo, m_scaled.get()) &&
+           convertBuffer(m_converter.get(), m_scaledInfo, m_scaled.get(), m_convertTo,
+                         m_target.get());
+}
+
+bool CapturePipeline::prepareConverters(const GstVideoInfo &from)
+{
+    m_converter.reset();
+    m_scaler.reset();
+    m_scaled.reset();
+    m_convertFrom = from;
+    m_convertTo = resized(from, nativeArgbVideoFormat(), m_width, m_height);
+    const bool scale = GST_VIDEO_INFO_WIDTH(&from) != m_width ||
+                       GST_VIDEO_INFO_HEIGHT(&from) != m_height;
+    if (scale) {
+        m_scaledInfo = rescaled(from, m_width, m_height);
+        m_scaler.reset(newScaler(from, m_scaledInfo));
+        m_scaled.reset(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&m_scaledInfo),
+                                               nullptr));
+        if (!m_scaler || !m_scaled)
+            return false;
     }
-    gst_video_frame_unmap(&in);
-    return mapped;
+    m_converter.reset(gst_video_converter_new(scale ? &m_scaledInfo : &m_convertFrom,
+                                              &m_convertTo, nullptr));
+    return bool(m_converter);
 }
 
 // Runs for the life of the object: plays files again at their end, and

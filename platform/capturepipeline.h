@@ -57,6 +57,7 @@ private:
     static GstFlowReturn onNewSample(GstAppSink *sink, gpointer link);
     void takeSample(SamplePtr sample);
     bool copyToBuffer(GstSample *sample);
+    bool prepareConverters(const GstVideoInfo &from);
     void watch();
     void handle(GstMessage *message);
     void failed(const std::string &reason);
@@ -88,10 +89,14 @@ private:
     bool m_failed = false;
     bool m_outage = false; // failed while running and not back yet
     std::string m_reason;
-    // Turns a frame of the source's format into the caller's.
+    // Turn a frame of the source's format and size into the caller's: the
+    // scaler (when the sizes differ) into m_scaled, the converter from there.
+    ConverterPtr m_scaler;
     ConverterPtr m_converter;
     GstVideoInfo m_convertFrom;
+    GstVideoInfo m_scaledInfo;
     GstVideoInfo m_convertTo;
+    BufferPtr m_scaled;
     BufferPtr m_target; // the caller's buffer
     unsigned long m_framesSinceRewind = 0;
     unsigned long m_frames = 0;
