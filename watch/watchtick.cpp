@@ -18,10 +18,14 @@ bool allOpaque(const QImage &image)
 {
     if (image.format() != QImage::Format_ARGB32)
         return false;
-    for (int y = 0; y < image.height(); ++y) {
+    // QImage's accessors are calls into the library: keep them out of the
+    // loop so it stays a plain AND over each row.
+    const int width = image.width();
+    const int height = image.height();
+    for (int y = 0; y < height; ++y) {
         const auto *line = reinterpret_cast<const quint32 *>(image.constScanLine(y));
         quint32 all = 0xFF000000u;
-        for (int x = 0; x < image.width(); ++x)
+        for (int x = 0; x < width; ++x)
             all &= line[x];
         if (all != 0xFF000000u)
             return false;
