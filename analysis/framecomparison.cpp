@@ -1,6 +1,9 @@
 #include "framecomparison.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -51,6 +54,104 @@ void darkening(const quint32 *before, int beforeWidth, const quint32 *after, int
     }
 }
 
+// The running sum of the terms d / 255 / 3 (red, green, blue, pixel by
+// pixel) that a plain loop of double additions gives, bit for bit.
+//
+// Once the sum is at least 1, it is a whole number of units 2^(e - 52),
+// where 2^e <= sum < 2^(e + 1), and while it stays below 2^(e + 1) adding
+// a term rounds to the nearest whole unit. Where no term is exactly half
+// way between two units, each addition just adds that term's own whole
+// number of units, which does not depend on the sum so far: a row is then
+// added as integers in any order. Rows that leave the binade, or whose
+// binade has a half-way term, take the double additions one by one.
+class RunningSum
+{
+public:
+    RunningSum()
+    {
+        for (int d = 0; d < 256; ++d)
+            term[d] = double(d) / 255 / 3;
+    }
+
+    void addRow(const quint32 *pixels, int width)
+    {
+        // The row's units, added up unless that could overflow (width is at
+        // least 1); they count if the sum stays inside its binade.
+        if (exact && maxUnits <= std::numeric_limits<quint64>::max() / 3 / quint64(width)) {
+            quint64 red = 0, green = 0, blue = 0;
+            for (int x = 0; x < width; ++x) {
+                const quint32 d = pixels[x];
+                red += unitsOf[d >> 16 & 0xFF];
+                green += unitsOf[d >> 8 & 0xFF];
+                blue += unitsOf[d & 0xFF];
+            }
+            const quint64 row = red + green + blue;
+            if (row < top - units) {
+                units += row;
+                return;
+            }
+        }
+        double sum = value();
+        for (int x = 0; x < width; ++x) {
+            const quint32 d = pixels[x];
+            // Adding zero leaves the sum as it is.
+            if (d & 0xFFFFFF) {
+                sum += term[d >> 16 & 0xFF];
+                sum += term[d >> 8 & 0xFF];
+                sum += term[d & 0xFF];
+            }
+        }
+        setValue(sum);
+    }
+
+    double value() const { return exact ? std::ldexp(double(units), binade - 52) : plain; }
+
+private:
+    static constexpr quint64 top = quint64(1) << 53;
+
+    void setValue(double sum)
+    {
+        plain = sum;
+        exact = false;
+        if (sum < 1.0)
+            return;
+        const int e = std::ilogb(sum);
+        if (e != tableBinade)
+            makeTable(e);
+        if (!tableUsable)
+            return;
+        binade = e;
+        units = quint64(std::ldexp(sum, 52 - e));
+        exact = true;
+    }
+
+    // Each term in whole units of binade e; unusable if a term lies half way.
+    void makeTable(int e)
+    {
+        tableBinade = e;
+        tableUsable = true;
+        for (int d = 0; d < 256; ++d) {
+            const double scaled = std::ldexp(term[d], 52 - e); // exact
+            const double whole = std::floor(scaled);
+            const double rest = scaled - whole; // exact
+            if (rest == 0.5)
+                tableUsable = false;
+            unitsOf[d] = quint64(whole) + (rest > 0.5 ? 1 : 0);
+        }
+        maxUnits = unitsOf[255];
+    }
+
+    double term[256];
+    quint64 unitsOf[256];
+    quint64 maxUnits = 0;
+    int tableBinade = INT_MIN;
+    bool tableUsable = false;
+    double plain = 0.0;
+    bool exact = false;
+    int binade = 0;
+    quint64 units = 0;
+};
+
 } // namespace
 
 double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QImage &difference)
@@ -66,30 +167,15 @@ double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QI
     if (width == 0 || height == 0)
         return 0.0;
 
-    // term[d] is d / 255 / 3 computed exactly as a plain loop would, and the
-    // terms are added one by one in the same order (red, green, blue, pixel
-    // by pixel), so the sum is the same double. Adding zero leaves the sum as
-    // it is, so pixels that got no darker are skipped.
-    double term[256];
-    for (int d = 0; d < 256; ++d)
-        term[d] = double(d) / 255 / 3;
-
-    double sum = 0.0;
+    RunningSum sum;
     for (int y = 0; y < height; ++y) {
         const quint32 *p = rowOf(previous, y);
         const quint32 *c = rowOf(current, y);
         auto *out = reinterpret_cast<quint32 *>(difference.scanLine(y));
         darkening(p, p ? previous.width() : 0, c, c ? current.width() : 0, out, width);
-        for (int x = 0; x < width; ++x) {
-            const quint32 d = out[x];
-            if (d & 0xFFFFFF) {
-                sum += term[d >> 16 & 0xFF];
-                sum += term[d >> 8 & 0xFF];
-                sum += term[d & 0xFF];
-            }
-        }
+        sum.addRow(out, width);
     }
-    return sum / (width * height);
+    return sum.value() / (width * height);
 }
 
 int dissimilarityLevel(double dissimilarity)

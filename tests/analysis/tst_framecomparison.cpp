@@ -4,12 +4,20 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cstring>
 
 class FrameComparisonTest : public QObject
 {
     Q_OBJECT
 
 private:
+    static quint64 bitsOf(double value)
+    {
+        quint64 bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        return bits;
+    }
+
     // The comparison written the plain way, pixel by pixel; pixels outside
     // a frame count as opaque black.
     static double naiveCompare(const QImage &previous, const QImage &current, QImage &difference)
@@ -88,17 +96,48 @@ private slots:
     }
 
     // Same double, bit for bit, and the same plot as the plain loop.
-    void matchesPlainLoop()
+    // (QCOMPARE on doubles allows a relative error, so the bits are compared.)
+    void matchesPlainLoop_data()
     {
+        QTest::addColumn<QImage>("previous");
+        QTest::addColumn<QImage>("current");
         for (quint32 seed = 1; seed <= 6; ++seed) {
             const QImage previous =
                 seed % 2 ? cameraLikeFrame(480, 320, seed, true) : noiseFrame(480, 320, seed);
-            const QImage current = cameraLikeFrame(480, 320, seed + 100);
-            QImage fast, plain;
-            QCOMPARE(compareFrames(previous, current, fast),
-                     naiveCompare(previous, current, plain));
-            QCOMPARE(fast, plain);
+            QTest::addRow("camera %u", seed) << previous << cameraLikeFrame(480, 320, seed + 100);
         }
+        // Darkening in one pixel of every n: the sum climbs slowly through
+        // every binade, the low ones where terms fall half way included.
+        for (int every : {1, 7, 97, 1009, 20011}) {
+            QImage current = noiseFrame(480, 320, 40 + every);
+            QImage previous = current;
+            auto *words = reinterpret_cast<quint32 *>(previous.bits());
+            for (int i = 0; i < 480 * 320; i += every)
+                words[i] |= 0x00FFFFFF;
+            QTest::addRow("one in %d darker", every) << previous << current;
+        }
+        QTest::newRow("white to black")
+            << filledFrame(480, 320, 0xFFFFFFFF) << filledFrame(480, 320, 0xFF000000);
+        QTest::newRow("one pixel to black")
+            << filledFrame(480, 320, 0xFF010101) << filledFrame(480, 320, 0xFF000000);
+        QTest::newRow("one column") << noiseFrame(1, 5000, 8) << noiseFrame(1, 5000, 9);
+        // Narrow frames add few terms a row, so rows stay inside even the
+        // low binades.
+        for (quint32 seed = 1; seed <= 40; ++seed)
+            QTest::addRow("narrow %u", seed)
+                << noiseFrame(int(seed % 3) + 1, 64, seed) << noiseFrame(int(seed % 3) + 1, 64, seed + 500);
+        QTest::newRow("one wide row") << noiseFrame(20000, 2, 10) << noiseFrame(20000, 2, 11);
+    }
+
+    void matchesPlainLoop()
+    {
+        QFETCH(QImage, previous);
+        QFETCH(QImage, current);
+        QImage fast, plain;
+        const double expected = naiveCompare(previous, current, plain);
+        const double actual = compareFrames(previous, current, fast);
+        QCOMPARE(bitsOf(actual), bitsOf(expected));
+        QCOMPARE(fast, plain);
     }
 
     void framesOfDifferentSizes_data()
@@ -119,7 +158,8 @@ private slots:
         const QImage previous = noiseFrame(previousSize.width(), previousSize.height(), 3);
         const QImage current = noiseFrame(currentSize.width(), currentSize.height(), 4);
         QImage fast, plain;
-        QCOMPARE(compareFrames(previous, current, fast), naiveCompare(previous, current, plain));
+        QCOMPARE(bitsOf(compareFrames(previous, current, fast)),
+                 bitsOf(naiveCompare(previous, current, plain)));
         QCOMPARE(fast.size(), previousSize.expandedTo(currentSize));
         QCOMPARE(fast, plain);
     }
