@@ -54,8 +54,25 @@ bool detectAvx2()
         return false;
     return cpuid(7, r) && ((r[1] >> 5) & 1);
 }
+
+bool detectAvx512()
+{
+    unsigned r[4];
+    // The opmask registers and both upper parts of the vector registers
+    // must be saved as well.
+    if (!detectAvx2() || (savedState() & 0xE6) != 0xE6 || !cpuid(7, r))
+        return false;
+    const bool foundation = (r[1] >> 16) & 1, bytesWords = (r[1] >> 30) & 1,
+               lengths = (r[1] >> 31) & 1;
+    return foundation && bytesWords && lengths;
+}
 #else
 bool detectAvx2()
+{
+    return false;
+}
+
+bool detectAvx512()
 {
     return false;
 }
@@ -67,4 +84,10 @@ bool cpuHasAvx2()
 {
     static const bool avx2 = detectAvx2();
     return avx2;
+}
+
+bool cpuHasAvx512()
+{
+    static const bool avx512 = detectAvx512();
+    return avx512;
 }

@@ -5,4 +5,8 @@
 // registers, lets us run AVX2 code. False on every other processor.
 bool cpuHasAvx2();
 
+// The same for AVX-512 with its byte and word instructions (BW) on 128- and
+// 256-bit vectors (VL).
+bool cpuHasAvx512();
+
 #endif

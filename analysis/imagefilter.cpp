@@ -40,10 +40,14 @@ bool filterByVectors(QImage &image, int radius, int type)
     const int width = image.width(), height = image.height();
     const int stride = image.bytesPerLine() / 4;
     const bool median = type == Median;
+    const bool avx512 = cpuHasAvx512();
     const bool avx2 = cpuHasAvx2();
     auto run = [&](const quint32 *source, quint32 *target) {
-        return avx2 ? filterWavefrontAvx2(source, target, stride, width, height, radius, median)
-                    : filterWavefrontSse2(source, target, stride, width, height, radius, median);
+        if (avx512)
+            return filterWavefrontAvx512(source, target, stride, width, height, radius, median);
+        if (avx2)
+            return filterWavefrontAvx2(source, target, stride, width, height, radius, median);
+        return filterWavefrontSse2(source, target, stride, width, height, radius, median);
     };
     if (!image.isDetached()) {
         QImage target = imageLike(image);

@@ -16,6 +16,17 @@ private slots:
         QSKIP("no compiler check to compare with");
 #endif
     }
+
+    void avx512AsTheCompilerSees()
+    {
+#if defined(__GNUC__) && defined(__x86_64__)
+        QCOMPARE(cpuHasAvx512(), __builtin_cpu_supports("avx512f") &&
+                                     __builtin_cpu_supports("avx512vl") &&
+                                     __builtin_cpu_supports("avx512bw"));
+#else
+        QSKIP("no compiler check to compare with");
+#endif
+    }
 };
 
 QTEST_GUILESS_MAIN(CpuFeaturesTest)

@@ -112,24 +112,26 @@ private slots:
     }
 
 #ifdef __x86_64__
-    // Both vector passes, whichever the filter picks on this processor.
+    // Every vector pass this processor can run, whichever the filter picks.
     void vectorPasses_data()
     {
-        QTest::addColumn<bool>("avx2");
+        QTest::addColumn<int>("pass");
         QTest::addColumn<int>("type");
         for (int type : {Median, Mean}) {
             const char *name = type == Median ? "median" : "mean";
-            QTest::addRow("sse2 %s", name) << false << type;
+            QTest::addRow("sse2 %s", name) << 0 << type;
             if (__builtin_cpu_supports("avx2"))
-                QTest::addRow("avx2 %s", name) << true << type;
+                QTest::addRow("avx2 %s", name) << 1 << type;
+            if (__builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+                QTest::addRow("avx512 %s", name) << 2 << type;
         }
     }
 
     void vectorPasses()
     {
-        QFETCH(bool, avx2);
+        QFETCH(int, pass);
         QFETCH(int, type);
-        std::mt19937 random(avx2 * 2 + type);
+        std::mt19937 random(pass * 2 + type);
         for (int round = 0; round < 300; ++round) {
             const int width = 1 + int(random() % (round == 0 ? 480 : 48));
             const int height = 1 + int(random() % (round == 0 ? 320 : 48));
@@ -141,8 +143,11 @@ private slots:
             auto *bits = reinterpret_cast<quint32 *>(fast.bits());
             const int stride = fast.bytesPerLine() / 4;
             const bool median = type == Median;
-            QVERIFY(avx2 ? filterWavefrontAvx2(bits, stride, width, height, radius, median)
-                         : filterWavefrontSse2(bits, stride, width, height, radius, median));
+            using InPlace = bool (*)(quint32 *, int, int, int, int, bool);
+            const InPlace run = pass == 2   ? InPlace(&filterWavefrontAvx512)
+                                : pass == 1 ? InPlace(&filterWavefrontAvx2)
+                                            : InPlace(&filterWavefrontSse2);
+            QVERIFY(run(bits, stride, width, height, radius, median));
             const QString difference =
                 firstDifference(fast, referenceFilterImage(image, 2 * radius + 1, type));
             if (!difference.isEmpty())
