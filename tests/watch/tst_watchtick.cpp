@@ -238,10 +238,24 @@ void TestWatchTick::opaqueFrames()
     settings.brightness = brightness;
     WatchTick tick;
     QCOMPARE(tick.process(filled(word), settings).opaque, opaque);
-    // One pixel that is not opaque is enough, wherever it is.
-    QImage frame = filled(0xFF336699);
-    frame.setPixel(width - 1, height - 1, 0xFE336699);
-    QCOMPARE(tick.process(frame, WatchSettings()).opaque, false);
+    // One pixel that is not opaque is enough, wherever it is: at each place
+    // in a group of four, in the last row, and past the last whole group.
+    for (const QSize size : {QSize(width, height), QSize(7, 3), QSize(1, 2)}) {
+        for (const QPoint at : {QPoint(0, 0), QPoint(1, 0), QPoint(2, 0), QPoint(3, 0),
+                                QPoint(size.width() - 1, size.height() - 1)}) {
+            if (!QRect(QPoint(), size).contains(at))
+                continue;
+            QImage frame(size, QImage::Format_ARGB32);
+            frame.fill(0xFF336699);
+            frame.setPixel(at, 0xFE336699);
+            QVERIFY2(!tick.process(frame, WatchSettings()).opaque,
+                     qPrintable(QStringLiteral("%1x%2 at %3,%4")
+                                    .arg(size.width())
+                                    .arg(size.height())
+                                    .arg(at.x())
+                                    .arg(at.y())));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestWatchTick)
