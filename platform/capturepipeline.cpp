@@ -54,6 +54,15 @@ GstVideoInfo rescaled(const GstVideoInfo &info, int width, int height)
     return to;
 }
 
+GstPadProbeReturn offerVideoMeta(GstPad *, GstPadProbeInfo *info, gpointer)
+{
+    GstQuery *query = GST_PAD_PROBE_INFO_QUERY(info);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION &&
+        !gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr))
+        gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+    return GST_PAD_PROBE_OK;
+}
+
 // Bilinear, as the stock scaling element does by default.
 GstVideoConverter *newScaler(const GstVideoInfo &from, const GstVideoInfo &to)
 {
@@ -319,6 +328,11 @@ ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
     // sync keeps files and generated sources at their own frame rate.
     g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "drop", TRUE, "enable-last-sample", FALSE,
                  nullptr);
+    // Frames are read through their video meta, so a decoder may hand over
+    // its own picture with whatever strides it has instead of copying it.
+    g_autoptr(GstPad) sinkPad = gst_element_get_static_pad(sink, "sink");
+    gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, offerVideoMeta, nullptr,
+                      nullptr);
     GstAppSinkCallbacks callbacks = {};
     callbacks.new_sample = &CapturePipeline::onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new SinkLink{this, generation},
