@@ -66,12 +66,11 @@ GstPadProbeReturn offerVideoMeta(GstPad *, GstPadProbeInfo *info, gpointer)
 // Bilinear, as the stock scaling element does by default.
 GstVideoConverter *newScaler(const GstVideoInfo &from, const GstVideoInfo &to)
 {
-    GstStructure *options = gst_structure_new(
-        "options", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
-        GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_RESAMPLER_TAPS, G_TYPE_UINT,
-        2u, nullptr);
-    return gst_video_converter_new(&from,
-                                   &to, options);
+    GstStructure *options =
+        gst_structure_new("options", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD,
+                          GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR,
+                          GST_VIDEO_CONVERTER_OPT_RESAMPLER_TAPS, G_TYPE_UINT, 2u, nullptr);
+    return gst_video_converter_new(&from, &to, options);
 }
 
 bool convertBuffer(GstVideoConverter *converter, const GstVideoInfo &fromInfo, GstBuffer *from,
@@ -81,8 +80,7 @@ bool convertBuffer(GstVideoConverter *converter, const GstVideoInfo &fromInfo, G
     GstVideoFrame out;
     if (!gst_video_frame_map(&in, &fromInfo, from, GST_MAP_READ))
         return false;
-    const bool mapped =
-        gst_video_frame_map(&out, &toInfo, to, GST_MAP_WRITE);
+    const bool mapped = gst_video_frame_map(&out, &toInfo, to, GST_MAP_WRITE);
     if (mapped) {
         gst_video_converter_frame(converter, &in, &out);
         gst_video_frame_unmap(&out);
@@ -447,8 +445,7 @@ bool CapturePipeline::copyToBuffer(GstSample *sample)
     // each step runs on its converter's fast path. The caller's rows lie back
     // to back just as the target's layout says.
     if (!m_scaler)
-        return convertBuffer(m_converter.get(), m_convertFrom, buffer, m_convertTo,
-                             m_target.get());
+        return convertBuffer(m_converter.get(), m_convertFrom, buffer, m_convertTo, m_target.get());
     return convertBuffer(m_scaler.get(), m_convertFrom, buffer, m_scaledInfo, m_scaled.get()) &&
            convertBuffer(m_converter.get(), m_scaledInfo, m_scaled.get(), m_convertTo,
                          m_target.get());
@@ -461,18 +458,18 @@ bool CapturePipeline::prepareConverters(const GstVideoInfo &from)
     m_scaled.reset();
     m_convertFrom = from;
     m_convertTo = resized(from, nativeArgbVideoFormat(), m_width, m_height);
-    const bool scale = GST_VIDEO_INFO_WIDTH(&from) != m_width ||
-                       GST_VIDEO_INFO_HEIGHT(&from) != m_height;
+    const bool scale =
+        GST_VIDEO_INFO_WIDTH(&from) != m_width || GST_VIDEO_INFO_HEIGHT(&from) != m_height;
     if (scale) {
         m_scaledInfo = rescaled(from, m_width, m_height);
         m_scaler.reset(newScaler(from, m_scaledInfo));
-        m_scaled.reset(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&m_scaledInfo),
-                                               nullptr));
+        m_scaled.reset(
+            gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&m_scaledInfo), nullptr));
         if (!m_scaler || !m_scaled)
             return false;
     }
-    m_converter.reset(gst_video_converter_new(scale ? &m_scaledInfo : &m_convertFrom,
-                                              &m_convertTo, nullptr));
+    m_converter.reset(
+        gst_video_converter_new(scale ? &m_scaledInfo : &m_convertFrom, &m_convertTo, nullptr));
     return bool(m_converter);
 }
 

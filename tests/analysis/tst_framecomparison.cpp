@@ -69,7 +69,8 @@ private slots:
         QFETCH(double, dissimilarity);
         QFETCH(QRgb, plot);
         QImage difference;
-        const double d = compareFrames(filledFrame(48, 32, before), filledFrame(48, 32, after), difference);
+        const double d =
+            compareFrames(filledFrame(48, 32, before), filledFrame(48, 32, after), difference);
         QCOMPARE(d, dissimilarity);
         QCOMPARE(difference, filledFrame(48, 32, plot));
     }
@@ -124,8 +125,8 @@ private slots:
         // Narrow frames add few terms a row, so rows stay inside even the
         // low binades.
         for (quint32 seed = 1; seed <= 40; ++seed)
-            QTest::addRow("narrow %u", seed)
-                << noiseFrame(int(seed % 3) + 1, 64, seed) << noiseFrame(int(seed % 3) + 1, 64, seed + 500);
+            QTest::addRow("narrow %u", seed) << noiseFrame(int(seed % 3) + 1, 64, seed)
+                                             << noiseFrame(int(seed % 3) + 1, 64, seed + 500);
         QTest::newRow("one wide row") << noiseFrame(20000, 2, 10) << noiseFrame(20000, 2, 11);
     }
 
