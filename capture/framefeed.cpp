@@ -27,7 +27,7 @@ void FrameFeed::stop()
     pollTimer.stop();
     lostTimer.stop();
     requestAge.invalidate();
-    lastPicture = QDateTime();
+    lastPictureMs = 0;
     lost = false;
     tickWaiting = false;
     camera = nullptr;
@@ -44,8 +44,8 @@ void FrameFeed::requestFrame()
     tickWaiting = false;
     camera->requestFrame();
     requestAge.start();
-    if (!lastPicture.isValid()) {
-        lastPicture = QDateTime::currentDateTime();
+    if (lastPictureMs == 0) {
+        lastPictureMs = QDateTime::currentMSecsSinceEpoch();
         lostTimer.start();
     }
     pollFrame();
@@ -60,7 +60,7 @@ void FrameFeed::pollFrame()
     }
     pollTimer.stop();
     requestAge.invalidate();
-    lastPicture = QDateTime::currentDateTime();
+    lastPictureMs = QDateTime::currentMSecsSinceEpoch();
     lostTimer.start();
     if (lost) {
         lost = false;
@@ -76,5 +76,5 @@ void FrameFeed::pollFrame()
 void FrameFeed::reportLost()
 {
     lost = true;
-    emit pictureLost(lastPicture);
+    emit pictureLost(QDateTime::fromMSecsSinceEpoch(lastPictureMs));
 }

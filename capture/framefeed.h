@@ -50,7 +50,9 @@ private:
     QTimer pollTimer;
     QTimer lostTimer;
     QElapsedTimer requestAge; // invalid while no request is open
-    QDateTime lastPicture;
+    // Milliseconds since the epoch, 0 before the first request: kept as a
+    // number so a frame costs no time-zone lookup.
+    qint64 lastPictureMs = 0;
     bool lost = false;
     bool tickWaiting = false; // a tick came while the request was open
 };

@@ -434,12 +434,15 @@ bool CapturePipeline::copyToBuffer(GstSample *sample)
 {
     GstCaps *caps = gst_sample_get_caps(sample);
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    GstVideoInfo from;
-    if (!caps || !buffer || !gst_video_info_from_caps(&from, caps))
+    if (!caps || !buffer)
         return false;
-    if (!m_converter || !gst_video_info_is_equal(&from, &m_convertFrom)) {
-        if (!prepareConverters(from))
+    // A stream keeps its caps, mostly the very same object: the frame layout
+    // is read from them only when they change.
+    if (!m_converter || !m_convertCaps || !gst_caps_is_equal(caps, m_convertCaps.get())) {
+        GstVideoInfo from;
+        if (!gst_video_info_from_caps(&from, caps) || !prepareConverters(from))
             return false;
+        m_convertCaps.reset(gst_caps_ref(caps));
     }
     // Scaling in the source's own format first touches the fewest bytes, and
     // each step runs on its converter's fast path. The caller's rows lie back

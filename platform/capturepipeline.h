@@ -93,6 +93,7 @@ private:
     // scaler (when the sizes differ) into m_scaled, the converter from there.
     ConverterPtr m_scaler;
     ConverterPtr m_converter;
+    CapsPtr m_convertCaps; // what m_convertFrom was read from
     GstVideoInfo m_convertFrom;
     GstVideoInfo m_scaledInfo;
     GstVideoInfo m_convertTo;

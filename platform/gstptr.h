@@ -23,6 +23,7 @@ using ElementPtr = std::unique_ptr<GstElement, GstObjectUnref>;
 using BusPtr = std::unique_ptr<GstBus, GstObjectUnref>;
 using SamplePtr = std::unique_ptr<GstSample, GstMiniObjectUnref>;
 using BufferPtr = std::unique_ptr<GstBuffer, GstMiniObjectUnref>;
+using CapsPtr = std::unique_ptr<GstCaps, GstMiniObjectUnref>;
 using ConverterPtr = std::unique_ptr<GstVideoConverter, GstVideoConverterFree>;
 
 // Takes over a reference that may be floating (as factories and parsers hand
