@@ -77,7 +77,7 @@ public:
     {
         // The row's units, added up unless that could overflow (width is at
         // least 1); they count if the sum stays inside its binade.
-        if (exact && maxUnits <= std::numeric_limits<quint64>::max() / 3 / quint64(width)) {
+        if (exact && unitsOf[255] <= std::numeric_limits<quint64>::max() / 3 / quint64(width)) {
             quint64 red = 0, green = 0, blue = 0;
             for (int x = 0; x < width; ++x) {
                 const quint32 d = pixels[x];
@@ -138,12 +138,10 @@ private:
                 tableUsable = false;
             unitsOf[d] = quint64(whole) + (rest > 0.5 ? 1 : 0);
         }
-        maxUnits = unitsOf[255];
     }
 
     double term[256];
     quint64 unitsOf[256];
-    quint64 maxUnits = 0;
     int tableBinade = INT_MIN;
     bool tableUsable = false;
     double plain = 0.0;
