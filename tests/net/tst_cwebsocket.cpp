@@ -1,5 +1,6 @@
 #include "cwebsocket.h"
 #include "localpeer.h"
+#include "relayrequest.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -9,18 +10,10 @@ using Vesk::QtLib::Web::CWebSocket;
 namespace
 {
 
-// The ten fixed lines for host 127.0.0.1 and path /a?b=c. The peer never
-// listens on 80, so this also shows the Host line carries no port.
-const QByteArray FixedLines = "GET /a?b=c HTTP/1.0\r\n"
-                              "Host: 127.0.0.1\r\n"
-                              "Connection: close\r\n"
-                              "User-Agent: Lantrel\r\n"
-                              "Accept: text/plain\r\n"
-                              "Accept-Language: en-GB,en-US;q=0.8,en;q=0.6\r\n"
-                              "Accept-Charset: ISO-8859-1,UTF-8;q=0.7,*;q=0.7\r\n"
-                              "Cache-Control: no-cache\r\n"
-                              "Referer: http://www.search.example/webhp?hl=en-GB\r\n"
-                              "X-JAVASCRIPT-ENABLED: false\r\n";
+// The ten fixed lines for host 127.0.0.1 and path /a?b=c, without the blank
+// line that ends them. The peer never listens on 80, so this also shows the
+// Host line carries no port.
+const QByteArray FixedLines = relayRequestBytes("/a?b=c").chopped(2);
 
 void aim(CWebSocket &client, const LocalPeer &peer)
 {
