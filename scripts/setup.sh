@@ -28,6 +28,7 @@ ORVELLA_PACKAGING_PACKAGES=(
 # the SMTP server that receives the relay's mail; and OpenCV, a yardstick for
 # the filter benchmarks built with the tests (the program never links it).
 ORVELLA_TEST_PACKAGES=(
+    gstreamer1.0-tools
     gstreamer1.0-plugins-ugly libgstrtspserver-1.0-dev
     python3-aiosmtpd
     libopencv-dev
