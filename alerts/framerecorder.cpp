@@ -1,10 +1,5 @@
 #include "framerecorder.h"
 
-bool shouldRecordFrame(bool onlyDissimilarities, int level, int threshold)
-{
-    return !onlyDissimilarities || level >= threshold;
-}
-
 QString recordFileName(const QDateTime &utc, quint32 counter)
 {
     QString name = utc.toString(Qt::TextDate) + "_" + QString::number(counter);

@@ -5,9 +5,6 @@
 #include <QImage>
 #include <QString>
 
-// Whether a comparing tick saves its frame.
-bool shouldRecordFrame(bool onlyDissimilarities, int level, int threshold);
-
 // "<UTC time stamp>_<counter>" with spaces made "_" and colons "-".
 QString recordFileName(const QDateTime &utc, quint32 counter);
 

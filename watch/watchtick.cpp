@@ -2,7 +2,6 @@
 
 #include "framecomparison.h"
 #include "frameprocessing.h"
-#include "framerecorder.h"
 
 #include <cstring>
 
@@ -50,6 +49,11 @@ bool allOpaque(const QImage &image)
 
 } // namespace
 
+bool shouldRecordFrame(bool onlyDissimilarities, int level, int threshold)
+{
+    return !onlyDissimilarities || level >= threshold;
+}
+
 TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &settings)
 {
     TickResult result;
@@ -66,10 +70,11 @@ TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &se
         result.dissimilarity =
             compareFrames(previous, result.frame, differenceImages[shownDifference]);
         result.level = dissimilarityLevel(result.dissimilarity);
+        result.atThreshold = result.level >= settings.threshold;
         if (settings.record) {
             result.record =
                 shouldRecordFrame(settings.onlyDissimilar, result.level, settings.threshold);
-            result.alert = result.level >= settings.threshold;
+            result.alert = result.atThreshold;
         }
     }
 

@@ -2,6 +2,7 @@
 #define ORVELLA_WATCHTICK_H
 
 #include <QImage>
+#include <QMetaType>
 
 // The window's controls as one tick reads them.
 struct WatchSettings {
@@ -19,10 +20,16 @@ struct TickResult {
     bool opaque = false;   // every pixel of frame has alpha 0xFF
     bool compared = false; // false on the first frame of a comparison
     double dissimilarity = 0.0;
-    int level = 0;       // 1000 * dissimilarity, truncated
-    bool record = false; // save the processed frame
-    bool alert = false;  // raise the sound and e-mail alerts
+    int level = 0;            // 1000 * dissimilarity, truncated
+    bool atThreshold = false; // compared, and level at or over the threshold
+    bool record = false;      // save the processed frame
+    bool alert = false;       // raise the sound and e-mail alerts
 };
+
+Q_DECLARE_METATYPE(TickResult)
+
+// Whether a comparing tick saves its frame.
+bool shouldRecordFrame(bool onlyDissimilarities, int level, int threshold);
 
 // The work of a capture tick, without widgets: processes each frame with the
 // settings given, compares it with the previous processed frame and decides

@@ -108,16 +108,21 @@ void TestWatchTick::recordAndAlertDecisions_data()
     QTest::addColumn<unsigned int>("darker");
     QTest::addColumn<bool>("saved");
     QTest::addColumn<bool>("alerted");
+    QTest::addColumn<bool>("reached"); // the level reaches the threshold, Record or not
 
     // From grey 0x80 the level is 1000 * drop / 255, truncated.
     const unsigned int level19 = 0xFF7B7B7B; // drop 5: level 19
     const unsigned int level23 = 0xFF7A7A7A; // drop 6: level 23
-    QTest::newRow("record off") << false << false << 20 << 0xFF000000u << false << false;
-    QTest::newRow("every frame, still") << true << false << 95 << 0xFF808080u << true << false;
-    QTest::newRow("every frame, over") << true << false << 20 << level23 << true << true;
-    QTest::newRow("only dissimilar, under") << true << true << 20 << level19 << false << false;
-    QTest::newRow("only dissimilar, over") << true << true << 20 << level23 << true << true;
-    QTest::newRow("at the threshold") << true << true << 5 << 0xFF7E7E7Eu << true << true;
+    QTest::newRow("record off") << false << false << 20 << 0xFF000000u << false << false << true;
+    QTest::newRow("record off, under")
+        << false << false << 20 << level19 << false << false << false;
+    QTest::newRow("every frame, still")
+        << true << false << 95 << 0xFF808080u << true << false << false;
+    QTest::newRow("every frame, over") << true << false << 20 << level23 << true << true << true;
+    QTest::newRow("only dissimilar, under")
+        << true << true << 20 << level19 << false << false << false;
+    QTest::newRow("only dissimilar, over") << true << true << 20 << level23 << true << true << true;
+    QTest::newRow("at the threshold") << true << true << 5 << 0xFF7E7E7Eu << true << true << true;
 }
 
 void TestWatchTick::recordAndAlertDecisions()
@@ -128,6 +133,7 @@ void TestWatchTick::recordAndAlertDecisions()
     QFETCH(unsigned int, darker);
     QFETCH(bool, saved);
     QFETCH(bool, alerted);
+    QFETCH(bool, reached);
 
     WatchSettings settings = recording(threshold, onlyDissimilar);
     settings.record = record;
@@ -136,6 +142,7 @@ void TestWatchTick::recordAndAlertDecisions()
     const TickResult result = tick.process(filled(darker), settings);
     QCOMPARE(result.record, saved);
     QCOMPARE(result.alert, alerted);
+    QCOMPARE(result.atThreshold, reached);
 }
 
 void TestWatchTick::processingChangeStartsANewComparison_data()
