@@ -4,36 +4,21 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
 #include <QEvent>
-#include <QPushButton>
-#include <QSlider>
 #include <QSystemTrayIcon>
 
-namespace
-{
-
-QPushButton *captureButton(MainWindow &window)
-{
-    return window.findChild<QPushButton *>("cmdBeginCapture");
-}
-
-} // namespace
-
-CaptureTray::CaptureTray(MainWindow &window) : window(window)
+CaptureTray::CaptureTray(MainWindow &window) : window(window), session(window.watchSession())
 {
     showHideAction = trayMenu.addAction("Hide", this, &CaptureTray::toggleWindow);
-    captureAction = trayMenu.addAction("Enable", captureButton(window), &QPushButton::click);
+    captureAction = trayMenu.addAction("Enable", &window, &MainWindow::toggleCapture);
     trayMenu.addSeparator();
     trayMenu.addAction("Exit", &window, &QWidget::close);
     connect(&trayMenu, &QMenu::aboutToShow, this, &CaptureTray::updateMenu);
 
-    connect(&window, &MainWindow::levelMeasured, this, &CaptureTray::showLevel);
-    // The camera selector is disabled exactly while capture runs, including
-    // when a failed open turns the button back by itself.
-    window.findChild<QComboBox *>("camCombo")->installEventFilter(this);
+    connect(&session, &WatchSession::stateChanged, this, &CaptureTray::followSession);
+    connect(&session, &WatchSession::ticked, this, &CaptureTray::showTick);
     window.installEventFilter(this);
-    followCaptureButton();
+    followSession(session.state());
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         trayIcon = new QSystemTrayIcon(icon(current), this);
@@ -72,8 +57,6 @@ QIcon CaptureTray::icon(State state)
 
 bool CaptureTray::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != &window && event->type() == QEvent::EnabledChange)
-        followCaptureButton();
     if (watched == &window && event->type() == QEvent::Close && trayIcon)
         QCoreApplication::quit();
     if (watched == &window && event->type() == QEvent::WindowTitleChange && trayIcon)
@@ -81,21 +64,19 @@ bool CaptureTray::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-void CaptureTray::followCaptureButton()
+void CaptureTray::followSession(WatchSession::State state)
 {
-    const bool running = captureButton(window)->text() != "Enable";
-    if (!running)
+    if (state == WatchSession::State::Idle)
         setState(State::Idle);
     else if (current == State::Idle)
         setState(State::Watching);
 }
 
-void CaptureTray::showLevel(int level)
+void CaptureTray::showTick(const TickResult &tick)
 {
-    if (current == State::Idle)
+    if (current == State::Idle || !tick.compared)
         return;
-    const int threshold = window.findChild<QSlider *>("hSlideDissimilarity")->value();
-    setState(level >= threshold ? State::Alert : State::Watching);
+    setState(tick.atThreshold ? State::Alert : State::Watching);
 }
 
 void CaptureTray::setState(State state)
@@ -122,5 +103,5 @@ void CaptureTray::toggleWindow()
 void CaptureTray::updateMenu()
 {
     showHideAction->setText(window.isVisible() && !window.isMinimized() ? "Hide" : "Show");
-    captureAction->setText(captureButton(window)->text());
+    captureAction->setText(session.isActive() ? "Disable" : "Enable");
 }

@@ -1,6 +1,8 @@
 #ifndef ORVELLA_CAPTURETRAY_H
 #define ORVELLA_CAPTURETRAY_H
 
+#include "watchsession.h"
+
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
@@ -10,7 +12,8 @@ class QAction;
 class QSystemTrayIcon;
 
 // The capture state as the system tray shows it: idle, watching, or watching
-// with the last level at or over the threshold. The icon and its menu (Show
+// with the last level at or over the threshold. It follows the window's watch
+// session. The icon and its menu (Show
 // or Hide the window, Enable or Disable as the window's button, Exit) exist
 // only when the desktop has a tray; the state is followed either way. It must
 // not outlive the window.
@@ -37,13 +40,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void showLevel(int level);
-    void followCaptureButton();
+    void showTick(const TickResult &tick);
+    void followSession(WatchSession::State state);
     void setState(State state);
     void toggleWindow();
     void updateMenu();
 
     MainWindow &window;
+    WatchSession &session;
     QMenu trayMenu;
     QAction *showHideAction;
     QAction *captureAction;

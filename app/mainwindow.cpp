@@ -13,7 +13,8 @@
 
 #include <QFileDialog>
 
-namespace {
+namespace
+{
 
 const int frameWidth = 480;
 const int frameHeight = 320;
@@ -59,10 +60,12 @@ MainWindow::MainWindow(QWidget *parent)
     recordCounter = 0;
 
     enumerateCameras(frameWidth, frameHeight);
-    connect(&cameraOpener, &CameraOpener::opened, this, &MainWindow::cameraOpened);
-    connect(&frameFeed, &FrameFeed::frameArrived, this, &MainWindow::updateCapture);
-    connect(&frameFeed, &FrameFeed::pictureLost, this, &MainWindow::showPictureLost);
-    connect(&frameFeed, &FrameFeed::pictureBack, this, &MainWindow::clearPictureLost);
+    session.setSettingsSource([this] { return watchSettings(); });
+    connect(&session, &WatchSession::stateChanged, this, &MainWindow::showCaptureState);
+    connect(&session, &WatchSession::openFailed, this, &MainWindow::reportOpenFailure);
+    connect(&session, &WatchSession::ticked, this, &MainWindow::updateCapture);
+    connect(&session, &WatchSession::pictureLost, this, &MainWindow::showPictureLost);
+    connect(&session, &WatchSession::pictureBack, this, &MainWindow::clearPictureLost);
     // Another message may take the status bar for a while; a lost camera is
     // said again once it is gone.
     connect(ui->statusBar, &QStatusBar::messageChanged, this, [this](const QString &message) {
@@ -76,10 +79,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    frameFeed.stop();
     // An open still under way must be over before its record goes.
-    cameraOpener.cancel();
-    cameraOpener.waitForWorker();
+    session.shutDown();
     while (!cameras.isEmpty()) {
         Webcam *camera = cameras.last();
         captureLibrary().deinitCapture(camera->deviceIndex);
@@ -140,10 +141,24 @@ Webcam *MainWindow::selectedCamera() const
     return cameras.at(ui->camCombo->currentIndex());
 }
 
+void MainWindow::toggleCapture()
+{
+    ui->cmdBeginCapture->click();
+}
+
+bool MainWindow::selectCamera(const QString &name)
+{
+    const int index = ui->camCombo->findText(name, Qt::MatchExactly);
+    if (index < 0)
+        return false;
+    ui->camCombo->setCurrentIndex(index);
+    return true;
+}
+
 void MainWindow::on_cmdBeginCapture_clicked()
 {
     if (ui->cmdBeginCapture->text() != "Enable") {
-        stopCapture();
+        session.stop();
         return;
     }
 
@@ -155,36 +170,25 @@ void MainWindow::on_cmdBeginCapture_clicked()
         return;
     }
 
-    ui->cmdBeginCapture->setText("Disable");
-    ui->camCombo->setEnabled(false);
-    // The first frame of every run only starts a comparison.
-    watchTick.restart();
-    cameraOpener.open(selectedCamera());
+    session.start(selectedCamera());
 }
 
-void MainWindow::stopCapture()
+// The button's caption is the capture state; the camera cannot change while
+// it is being opened or watched.
+void MainWindow::showCaptureState(WatchSession::State state)
 {
-    frameFeed.stop();
-    if (cameraOpener.isOpening())
-        cameraOpener.cancel();
-    else
-        selectedCamera()->close();
-    clearPictureLost();
-    ui->cmdBeginCapture->setText("Enable");
-    ui->camCombo->setEnabled(true);
+    const bool idle = state == WatchSession::State::Idle;
+    ui->cmdBeginCapture->setText(idle ? "Enable" : "Disable");
+    ui->camCombo->setEnabled(idle);
+    if (idle)
+        clearPictureLost();
 }
 
-void MainWindow::cameraOpened(bool ok)
+void MainWindow::reportOpenFailure()
 {
-    if (ok) {
-        frameFeed.start(selectedCamera());
-        return;
-    }
     showMessage(QMessageBox::Information,
                 "The capturing device could not be initialised successfully, it may already be "
                 "in use by another process (e.g. Skype etc).");
-    ui->cmdBeginCapture->setText("Enable");
-    ui->camCombo->setEnabled(true);
 }
 
 WatchSettings MainWindow::watchSettings() const
@@ -199,18 +203,16 @@ WatchSettings MainWindow::watchSettings() const
     return settings;
 }
 
-void MainWindow::updateCapture(const QImage &cameraFrame)
+void MainWindow::updateCapture(const TickResult &tick)
 {
-    const TickResult tick = watchTick.process(cameraFrame, watchSettings());
     showImage(ui->lblLiveImage, tick.frame, tick.opaque);
     if (!tick.compared)
         return;
 
-    showImage(ui->lblDisPlotImage, watchTick.difference(), true);
+    showImage(ui->lblDisPlotImage, session.difference(), true);
     const QString title = dissimilarityTitle(tick.dissimilarity);
     if (title != windowTitle())
         setWindowTitle(title);
-    emit levelMeasured(tick.level);
     if (tick.record)
         recordFrame(tick.frame);
     if (tick.alert)
@@ -231,7 +233,7 @@ void MainWindow::recordFrame(const QImage &frame)
 void MainWindow::showPictureLost(const QDateTime &lastPicture)
 {
     pictureLostText =
-        "No picture from " + selectedCamera()->name + " since " + lastPicture.toString("hh:mm:ss");
+        "No picture from " + session.camera()->name + " since " + lastPicture.toString("hh:mm:ss");
     ui->statusBar->showMessage(pictureLostText);
 }
 

@@ -2,13 +2,11 @@
 #define ORVELLA_MAINWINDOW_H
 
 #include "aboutdialog.h"
-#include "cameraopener.h"
 #include "cupdatequery.h"
 #include "cwebsocket.h"
-#include "framefeed.h"
 #include "relaysender.h"
 #include "soundplayer.h"
-#include "watchtick.h"
+#include "watchsession.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,7 +15,8 @@
 #include <QMessageBox>
 #include <QVector>
 
-namespace Ui {
+namespace Ui
+{
 class MainWindow;
 }
 class Webcam;
@@ -30,9 +29,12 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-signals:
-    // The level of each tick that compared two frames.
-    void levelMeasured(int level);
+    // Watching the selected camera; its state is the window's capture state.
+    WatchSession &watchSession() { return session; }
+    // Presses the capture button, as the user would.
+    void toggleCapture();
+    // Selects the camera with this name; false when there is none.
+    bool selectCamera(const QString &name);
 
 private slots:
     void on_actionE_xit_triggered();
@@ -48,9 +50,9 @@ private:
     void ensureDirectory(QDir dir);
     void enumerateCameras(int width, int height);
     Webcam *selectedCamera() const;
-    void stopCapture();
-    void cameraOpened(bool ok);
-    void updateCapture(const QImage &cameraFrame);
+    void showCaptureState(WatchSession::State state);
+    void reportOpenFailure();
+    void updateCapture(const TickResult &tick);
     WatchSettings watchSettings() const;
     void recordFrame(const QImage &frame);
     void raiseAlerts(int level);
@@ -63,9 +65,7 @@ private:
     QVector<Webcam *> cameras;
     int deviceCount = 0;
     quint32 recordCounter = 0;
-    CameraOpener cameraOpener;
-    FrameFeed frameFeed;
-    WatchTick watchTick;
+    WatchSession session;
     QString pictureLostText; // shown while the camera sends nothing
     aboutdialog aboutDialog;
     Vesk::QtLib::UpdateSys::CUpdateQuery updateQuery;

@@ -1,14 +1,13 @@
 #include "windowstart.h"
 
 #include "capturetray.h"
+#include "mainwindow.h"
 
 #include <QComboBox>
-#include <QMainWindow>
 #include <QMetaObject>
-#include <QPushButton>
 #include <QStatusBar>
 
-void startWindow(QMainWindow &window, const CaptureTray &tray, const StartOptions &options)
+void startWindow(MainWindow &window, const CaptureTray &tray, const StartOptions &options)
 {
     if (!options.camera.isEmpty())
         selectCamera(window, options.camera);
@@ -20,18 +19,14 @@ void startWindow(QMainWindow &window, const CaptureTray &tray, const StartOption
 
     // Queued, so the press comes from the running event loop like a user's.
     if (options.watch)
-        QMetaObject::invokeMethod(window.findChild<QPushButton *>("cmdBeginCapture"), "click",
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&window, &MainWindow::toggleCapture, Qt::QueuedConnection);
 }
 
-bool selectCamera(QMainWindow &window, const QString &name)
+bool selectCamera(MainWindow &window, const QString &name)
 {
-    auto *cameras = window.findChild<QComboBox *>("camCombo");
-    const int index = cameras->findText(name, Qt::MatchExactly);
-    if (index >= 0) {
-        cameras->setCurrentIndex(index);
+    if (window.selectCamera(name))
         return true;
-    }
+    auto *cameras = window.findChild<QComboBox *>("camCombo");
     QString text = "No camera is named \"" + name + "\"";
     if (cameras->count() > 0)
         text += "; using \"" + cameras->currentText() + "\"";

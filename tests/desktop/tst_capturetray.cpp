@@ -88,36 +88,41 @@ void TestCaptureTray::failedOpenReturnsToIdle()
 
 void TestCaptureTray::levelAgainstThreshold_data()
 {
-    QTest::addColumn<int>("threshold");
-    QTest::addColumn<int>("level");
+    QTest::addColumn<bool>("compared");
+    QTest::addColumn<bool>("atThreshold");
     QTest::addColumn<State>("state");
-    QTest::newRow("below") << 20 << 19 << State::Watching;
-    QTest::newRow("at") << 20 << 20 << State::Alert;
-    QTest::newRow("over") << 20 << 31 << State::Alert;
-    QTest::newRow("raised threshold") << 35 << 31 << State::Watching;
+    QTest::newRow("below") << true << false << State::Watching;
+    QTest::newRow("at or over") << true << true << State::Alert;
+    QTest::newRow("first frame") << false << false << State::Watching;
 }
 
+// The tick decides whether a level reaches the threshold; the tray shows it.
 void TestCaptureTray::levelAgainstThreshold()
 {
-    QFETCH(int, threshold);
-    QFETCH(int, level);
+    QFETCH(bool, compared);
+    QFETCH(bool, atThreshold);
     QFETCH(State, state);
 
     queueUniformFrame(0, 0xFF808080);
     auto window = fixture->makeWindow(1);
     window->show();
-    child<QSlider>(*window, "hSlideDissimilarity")->setValue(threshold);
     CaptureTray tray(*window);
+    WatchSession &session = window->watchSession();
+    TickResult tick;
+    tick.compared = compared;
+    tick.atThreshold = atThreshold;
+    TickResult still;
+    still.compared = true;
 
-    // A level while idle changes nothing.
-    emit window->levelMeasured(level);
+    // A tick while idle changes nothing.
+    emit session.ticked(tick);
     QCOMPARE(tray.state(), State::Idle);
 
     child<QPushButton>(*window, "cmdBeginCapture")->click();
     QTRY_COMPARE(tray.state(), State::Watching);
-    emit window->levelMeasured(level);
+    emit session.ticked(tick);
     QCOMPARE(tray.state(), state);
-    emit window->levelMeasured(0);
+    emit session.ticked(still);
     QCOMPARE(tray.state(), State::Watching);
 }
 
