@@ -3,11 +3,11 @@
 
 #include "capturesources.h"
 #include "escapi.h"
+#include "frameconverter.h"
 #include "gstptr.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
-#include <gst/video/video.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,10 +17,10 @@
 #include <string>
 #include <thread>
 
-// Converts one source to frames of a fixed size and hands them to the
-// caller's buffer on request. Once running, a source that fails or ends is
-// built again every retry interval until frames come again; each failure
-// and each return is reported on stderr.
+// Plays one source and hands its frames to the caller's buffer on request,
+// at the buffer's size (see FrameConverter). Once running, a source that
+// fails or ends is built again every retry interval until frames come again;
+// each failure and each return is reported on stderr.
 //
 // Threads: open and the destructor run on the caller's thread, requestFrame
 // and frameDone on the program's; frames arrive on GStreamer's streaming
@@ -56,17 +56,12 @@ private:
     bool play(ElementPtr pipeline);
     static GstFlowReturn onNewSample(GstAppSink *sink, gpointer link);
     void takeSample(SamplePtr sample);
-    bool copyToBuffer(GstSample *sample);
-    bool prepareConverters(const GstVideoInfo &from);
     void watch();
     void handle(GstMessage *message);
     void failed(const std::string &reason);
     void rebuild();
 
     CaptureSource m_source;
-    unsigned int *const m_buffer;
-    const int m_width;
-    const int m_height;
     const Timing m_timing;
 
     // Written only by the opening thread before the watcher starts, then by
@@ -78,7 +73,7 @@ private:
     std::chrono::steady_clock::time_point m_retryAt;
     std::chrono::steady_clock::time_point m_rebuiltAt;
 
-    // Guarded by m_mutex: the caller's buffer while a request is open, and:
+    // Guarded by m_mutex: the converter and the caller's buffer, and:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     SamplePtr m_newest;        // arrived and not delivered yet
@@ -89,16 +84,7 @@ private:
     bool m_failed = false;
     bool m_outage = false; // failed while running and not back yet
     std::string m_reason;
-    // Turn a frame of the source's format and size into the caller's: the
-    // scaler (when the sizes differ) into m_scaled, the converter from there.
-    ConverterPtr m_scaler;
-    ConverterPtr m_converter;
-    CapsPtr m_convertCaps; // what m_convertFrom was read from
-    GstVideoInfo m_convertFrom;
-    GstVideoInfo m_scaledInfo;
-    GstVideoInfo m_convertTo;
-    BufferPtr m_scaled;
-    BufferPtr m_target; // the caller's buffer
+    FrameConverter m_converter;
     unsigned long m_framesSinceRewind = 0;
     unsigned long m_frames = 0;
 
