@@ -37,21 +37,32 @@ void freeLink(gpointer link)
 } // namespace
 
 CapturePipeline::CapturePipeline(const CaptureSource &source, const SimpleCapParams &params,
-                                 Timing timing)
-    : m_source(source), m_timing(timing), m_converter(params.buffer, params.width, params.height)
+                                 Timing timing, std::shared_ptr<CaptureStatus> status)
+    : m_source(source), m_timing(timing), m_status(std::move(status)),
+      m_converter(params.buffer, params.width, params.height)
 {
 }
 
 std::unique_ptr<CapturePipeline> CapturePipeline::open(const CaptureSource &source,
-                                                       const SimpleCapParams &params, Timing timing)
+                                                       const SimpleCapParams &params, Timing timing,
+                                                       std::shared_ptr<CaptureStatus> status)
 {
-    std::unique_ptr<CapturePipeline> pipeline(new CapturePipeline(source, params, timing));
+    std::unique_ptr<CapturePipeline> pipeline(
+        new CapturePipeline(source, params, timing, std::move(status)));
+    // An earlier failure is history once the device is opened again.
+    pipeline->m_status->setFailure(std::string());
     std::string reason;
     if (!pipeline->start(reason)) {
-        reportLine("camera \"" + source.name + "\" did not start: " + reason);
+        pipeline->report("camera \"" + source.name + "\" did not start: " + reason, true);
         return nullptr;
     }
     return pipeline;
+}
+
+void CapturePipeline::report(const std::string &text, bool failure)
+{
+    reportLine(text);
+    m_status->setFailure(failure ? reportText(text) : std::string());
 }
 
 CapturePipeline::~CapturePipeline()
@@ -71,6 +82,7 @@ CapturePipeline::~CapturePipeline()
     // frame can reach the buffer after this.
     if (m_pipeline)
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
+    m_status->setDone(false);
 }
 
 ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
@@ -137,6 +149,7 @@ void CapturePipeline::requestFrame()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_done.store(false, std::memory_order_relaxed);
+    m_status->setDone(false);
     m_requested = true;
     if (m_newest)
         takeSample(std::move(m_newest));
@@ -162,7 +175,7 @@ GstFlowReturn CapturePipeline::onNewSample(GstAppSink *sink, gpointer data)
         self->takeSample(std::move(sample));
     }
     if (back)
-        reportLine("camera \"" + self->m_source.name + "\" is running again");
+        self->report("camera \"" + self->m_source.name + "\" is running again", false);
     return GST_FLOW_OK;
 }
 
@@ -172,6 +185,7 @@ void CapturePipeline::takeSample(SamplePtr sample)
     if (m_requested && m_converter.convert(sample.get())) {
         m_requested = false;
         m_done.store(true, std::memory_order_release);
+        m_status->setDone(true);
         return;
     }
     m_newest = std::move(sample);
@@ -264,7 +278,7 @@ void CapturePipeline::handle(GstMessage *message)
 
 void CapturePipeline::failed(const std::string &reason)
 {
-    bool report;
+    bool first;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_running) {
@@ -276,7 +290,7 @@ void CapturePipeline::failed(const std::string &reason)
             return;
         }
         // A rebuilt pipeline that fails again is not reported again.
-        report = !m_outage;
+        first = !m_outage;
         m_outage = true;
         ++m_generation;
         // A frame from before the failure is not handed out after it.
@@ -284,9 +298,10 @@ void CapturePipeline::failed(const std::string &reason)
         m_bus.reset();
         m_retryAt = std::chrono::steady_clock::now() + m_timing.retry;
     }
-    if (report)
-        reportLine("camera \"" + m_source.name + "\" stopped, trying again every " +
-                   seconds(m_timing.retry) + ": " + reason);
+    if (first)
+        report("camera \"" + m_source.name + "\" stopped, trying again every " +
+                   seconds(m_timing.retry) + ": " + reason,
+               true);
     gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
     m_pipeline.reset();
 }

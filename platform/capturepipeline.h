@@ -2,6 +2,7 @@
 #define ORVELLA_CAPTUREPIPELINE_H
 
 #include "capturesources.h"
+#include "capturestatus.h"
 #include "escapi.h"
 #include "frameconverter.h"
 #include "gstptr.h"
@@ -20,7 +21,8 @@
 // Plays one source and hands its frames to the caller's buffer on request,
 // at the buffer's size (see FrameConverter). Once running, a source that
 // fails or ends is built again every retry interval until frames come again;
-// each failure and each return is reported on stderr.
+// each failure and each return is reported on stderr and in the device's
+// status, which also signals each frame delivered.
 //
 // Threads: open and the destructor run on the caller's thread, requestFrame
 // and frameDone on the program's; frames arrive on GStreamer's streaming
@@ -36,7 +38,8 @@ public:
     // Starts the source and waits until its first frame has arrived; null
     // (after reporting why) when it gives none within timing.start.
     static std::unique_ptr<CapturePipeline> open(const CaptureSource &source,
-                                                 const SimpleCapParams &params, Timing timing);
+                                                 const SimpleCapParams &params, Timing timing,
+                                                 std::shared_ptr<CaptureStatus> status);
     ~CapturePipeline();
 
     CapturePipeline(const CapturePipeline &) = delete;
@@ -49,7 +52,12 @@ public:
     bool frameDone() const { return m_done.load(std::memory_order_acquire); }
 
 private:
-    CapturePipeline(const CaptureSource &source, const SimpleCapParams &params, Timing timing);
+    CapturePipeline(const CaptureSource &source, const SimpleCapParams &params, Timing timing,
+                    std::shared_ptr<CaptureStatus> status);
+
+    // Writes text on stderr and keeps it as the device's failure, or clears
+    // the failure when the device runs again.
+    void report(const std::string &text, bool failure);
 
     ElementPtr build(unsigned generation, std::string &reason);
     bool start(std::string &reason);
@@ -63,6 +71,7 @@ private:
 
     CaptureSource m_source;
     const Timing m_timing;
+    const std::shared_ptr<CaptureStatus> m_status;
 
     // Written only by the opening thread before the watcher starts, then by
     // the watcher; m_bus is also read by the destructor under m_mutex.
