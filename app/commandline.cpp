@@ -15,13 +15,9 @@ namespace
 bool writeCameraNames(QTextStream &out)
 {
     const int count = setupCaptureLibrary();
-    // A device count of 0 also stands for a library that failed to bind.
-    const CaptureLibraryTable &library = captureLibrary();
-    const bool bound = library.countCaptureDevices && library.initCapture &&
-                       library.deinitCapture && library.doCapture && library.isCaptureDone &&
-                       library.initCOM && library.getCaptureDeviceName && library.ESCAPIDLLVersion;
-    if (!bound || library.ESCAPIDLLVersion() != ESCAPI_REQUIRED_VERSION)
+    if (!captureLibraryUsable())
         return false;
+    const CaptureLibraryTable &library = captureLibrary();
     for (int i = 0; i < count; ++i) {
         char name[512];
         library.getCaptureDeviceName(i, name, sizeof name);

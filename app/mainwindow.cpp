@@ -52,6 +52,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     aboutDialog.hide();
 
+    // The per-user data folder ~/.kelvane/orvella: made at every start and
+    // left empty, the place later versions keep their data in. Remembered
+    // settings live with the desktop's other settings instead.
     QDir dataDir(QDir::homePath() + QDir::separator() + ".kelvane");
     ensureDirectory(dataDir);
     dataDir.setPath(dataDir.path() + QDir::separator() + "orvella");

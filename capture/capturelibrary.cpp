@@ -12,6 +12,7 @@ namespace
 {
 
 CaptureLibraryTable table;
+bool usable = false;
 
 #ifndef _WIN32
 // The program's RUNPATH finds the library beside it, or in its private
@@ -48,8 +49,14 @@ const CaptureLibraryTable &captureLibrary()
     return table;
 }
 
+bool captureLibraryUsable()
+{
+    return usable;
+}
+
 int setupCaptureLibrary()
 {
+    usable = false;
     // Loaded again on every run and never unloaded: a repeated load only adds
     // a reference in the loader.
 #ifdef _WIN32
@@ -85,6 +92,7 @@ int setupCaptureLibrary()
     if (table.ESCAPIDLLVersion() != ESCAPI_REQUIRED_VERSION)
         return 0;
 
+    usable = true;
     table.initCOM();
     return table.countCaptureDevices();
 }

@@ -32,4 +32,9 @@ const CaptureLibraryTable &captureLibrary();
 // devices, or 0 when the library is missing, incomplete or of another version.
 int setupCaptureLibrary();
 
+// Whether the last setupCaptureLibrary() found a usable library: the count
+// it returned is 0 for a library that is missing or unusable as well as for
+// one without cameras.
+bool captureLibraryUsable();
+
 #endif

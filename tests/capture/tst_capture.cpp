@@ -55,6 +55,12 @@ void TestCapture::unusableLibraryCountsNoDevice()
     QFETCH(int, version);
     QFETCH(QString, missing);
 
+    // A usable library first, so the failed run must say so itself.
+    fakeEscapi_setDeviceCount(3);
+    QCOMPARE(setupCaptureLibrary(), 3);
+    QVERIFY(captureLibraryUsable());
+    fakeEscapi_reset();
+
     fakeEscapi_setDeviceCount(3);
     fakeEscapi_setLoadable(loadable);
     fakeEscapi_setVersion(version);
@@ -62,6 +68,7 @@ void TestCapture::unusableLibraryCountsNoDevice()
         fakeEscapi_setMissing(missing.toLatin1().constData());
 
     QCOMPARE(setupCaptureLibrary(), 0);
+    QVERIFY(!captureLibraryUsable());
     QCOMPARE(fakeEscapi_callCount("initCOM"), 0);
     QCOMPARE(fakeEscapi_callCount("countCaptureDevices"), 0);
     QCOMPARE(fakeEscapi_callCount("load"), loadable ? 1 : 0);
@@ -71,6 +78,7 @@ void TestCapture::versionCheckedBeforeInitialising()
 {
     fakeEscapi_setDeviceCount(0);
     QCOMPARE(setupCaptureLibrary(), 0);
+    QVERIFY(captureLibraryUsable()); // no cameras, but usable
     QCOMPARE(QString(fakeEscapi_callLog()),
              QString("load() ESCAPIDLLVersion() initCOM() countCaptureDevices() "));
 }
