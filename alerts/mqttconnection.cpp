@@ -80,7 +80,8 @@ void MqttConnection::initLibrary()
 }
 
 MqttConnection::MqttConnection(MqttConnectionSettings settings, QObject *parent)
-    : QObject(parent), m_settings(std::move(settings))
+    : QObject(parent), m_settings(std::move(settings)), m_loopTimer(this), m_connectTimer(this),
+      m_reconnectTimer(this)
 {
     initLibrary();
     // The loop step also keeps the connection alive and retries unconfirmed
@@ -215,7 +216,7 @@ void MqttConnection::fail(const QString &reason)
                       QStringLiteral("%1 before the broker confirmed it; not sent again as it may "
                                      "have arrived")
                           .arg(reason));
-            it = m_waiting.erase(it);
+            it = drop(it);
         } else {
             it->mid = -1;
             ++it;
@@ -258,30 +259,40 @@ void MqttConnection::setRetryTimes(const QVector<int> &reconnectDelaysMs, int co
 
 void MqttConnection::publish(const MqttMessage &message)
 {
-    if (message.replaceable) {
+    if (!message.replaceKey.isEmpty()) {
         for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-            if (it->mid < 0 && it->message.topic == message.topic) {
-                m_waiting.erase(it);
+            if (it->mid < 0 && it->message.topic == message.topic &&
+                it->message.replaceKey == message.replaceKey) {
+                drop(it);
                 break;
             }
         }
     }
     m_waiting.push_back(Entry{message, -1});
-    while (int(m_waiting.size()) > m_settings.maxWaiting) {
+    m_waitingBytes += message.payload.size();
+    while (int(m_waiting.size()) > m_settings.maxWaiting ||
+           m_waitingBytes > m_settings.maxWaitingBytes) {
         auto oldest = m_waiting.begin();
         while (oldest != m_waiting.end() && oldest->mid >= 0)
             ++oldest;
-        if (oldest == m_waiting.end())
+        // Those handed over stay, and so does the message just added.
+        if (oldest == m_waiting.end() || std::next(oldest) == m_waiting.end())
             break;
         emit lost(oldest->message.eventId,
                   QStringLiteral("too many messages waiting for the broker"));
-        m_waiting.erase(oldest);
+        drop(oldest);
     }
     if (m_connected)
         hand(m_waiting.back());
     reportWaiting();
     if (m_mosq)
         m_writeNotifier->setEnabled(mosquitto_want_write(m_mosq));
+}
+
+std::list<MqttConnection::Entry>::iterator MqttConnection::drop(std::list<Entry>::iterator it)
+{
+    m_waitingBytes -= it->message.payload.size();
+    return m_waiting.erase(it);
 }
 
 void MqttConnection::hand(Entry &entry)
@@ -300,7 +311,7 @@ void MqttConnection::hand(Entry &entry)
     emit lost(m.eventId, mqttErrorText(rc, errno));
     for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
         if (&*it == &entry) {
-            m_waiting.erase(it);
+            drop(it);
             break;
         }
     }
@@ -371,7 +382,7 @@ void MqttConnection::onPublish(mosquitto *, void *self, int mid)
         if (it->mid != mid)
             continue;
         const MqttMessage m = it->message;
-        c->m_waiting.erase(it);
+        c->drop(it);
         if (m.retain)
             c->m_retained.insert(m.topic, m.payload);
         emit c->delivered(m.eventId, m.topic);

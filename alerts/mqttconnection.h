@@ -22,8 +22,9 @@ struct MqttMessage {
     QByteArray topic;
     QByteArray payload;
     bool retain = true;
-    // A newer message for the same topic replaces this one while it waits.
-    bool replaceable = false;
+    // While it waits, a newer message with the same topic and the same
+    // non-empty key takes its place (the rising peak of one event).
+    QString replaceKey;
     // Once handed to a connection that is then lost before the broker
     // confirmed it, it is reported lost instead of being sent again.
     bool atMostOnce = false;
@@ -49,7 +50,9 @@ struct MqttConnectionSettings {
     // Waits before each try after a failed one; the last repeats. Empty: no
     // second try.
     QVector<int> reconnectDelaysMs{1000, 2000, 4000, 8000, 16000, 30000};
-    int maxWaiting = 1000; // messages kept while the broker cannot be reached
+    // What is kept while the broker cannot be reached; beyond, the oldest go.
+    int maxWaiting = 1000;
+    qint64 maxWaitingBytes = 32 * 1024 * 1024;
 };
 
 // One MQTT client, driven by libmosquitto's own loop step from socket
@@ -98,6 +101,7 @@ private:
     void hand(Entry &entry);
     void sendDirect(const QByteArray &topic, const QByteArray &payload, bool retain);
     void reportWaiting();
+    std::list<Entry>::iterator drop(std::list<Entry>::iterator it);
 
     static void onConnect(mosquitto *m, void *self, int rc);
     static void onDisconnect(mosquitto *m, void *self, int rc);
@@ -108,6 +112,7 @@ private:
     mosquitto *m_mosq = nullptr;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    // Children, so that they move to the connection's thread with it.
     QTimer m_loopTimer;
     QTimer m_connectTimer;
     QTimer m_reconnectTimer;
@@ -117,6 +122,7 @@ private:
     int m_failures = 0;
     QString m_refusal; // the broker's reason for refusing the login
     std::list<Entry> m_waiting;
+    qint64 m_waitingBytes = 0;
     int m_reportedWaiting = -1;
     QMap<QByteArray, QByteArray> m_retained; // confirmed retained messages
 };

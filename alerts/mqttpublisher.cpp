@@ -7,6 +7,29 @@
 namespace
 {
 
+// A retained state; a newer one with the same key replaces it while waiting.
+MqttMessage state(const QByteArray &topic, const QByteArray &payload,
+                  const QString &replaceKey = QString())
+{
+    MqttMessage m;
+    m.topic = topic;
+    m.payload = payload;
+    m.replaceKey = replaceKey;
+    return m;
+}
+
+// The one message an event's start gives: news, not state.
+MqttMessage news(const QByteArray &topic, const QByteArray &payload, const QString &eventId)
+{
+    MqttMessage m;
+    m.topic = topic;
+    m.payload = payload;
+    m.retain = false;
+    m.atMostOnce = true;
+    m.eventId = eventId;
+    return m;
+}
+
 // Starts link on a new thread; the thread deletes it when it ends.
 QThread *startOnThread(MqttConnection *link, QObject *owner)
 {
@@ -130,7 +153,7 @@ void MqttPublisher::announceCamera(const QString &camera)
         return;
     m_announced.insert(camera);
     for (const MqttLayout::Message &config : m_layout.discovery(camera))
-        send(MqttMessage{config.topic, config.payload, true, true, false, QString()});
+        send(state(config.topic, config.payload, QStringLiteral("config")));
 }
 
 void MqttPublisher::eventStarted(const AlertEvent &event)
@@ -139,14 +162,9 @@ void MqttPublisher::eventStarted(const AlertEvent &event)
     m_peaks.insert(event.id, event.peakLevel);
     // The event message first, so that whatever reacts to the motion state
     // finds the event's details and snapshot already there.
-    send(MqttMessage{m_layout.eventTopic(event.camera), alertEventJson(event), false, false, true,
-                     event.id});
-    const QByteArray jpeg = event.snapshotJpeg();
-    if (!jpeg.isEmpty())
-        send(MqttMessage{m_layout.snapshotTopic(event.camera), jpeg, true, true, false, QString()});
-    send(MqttMessage{m_layout.levelTopic(event.camera), QByteArray::number(event.peakLevel), true,
-                     true, false, QString()});
-    send(MqttMessage{m_layout.motionTopic(event.camera), "ON", true, false, false, QString()});
+    send(news(m_layout.eventTopic(event.camera), alertEventJson(event), event.id));
+    sendPeak(event);
+    send(state(m_layout.motionTopic(event.camera), "ON"));
 }
 
 void MqttPublisher::eventUpdated(const AlertEvent &event)
@@ -155,11 +173,15 @@ void MqttPublisher::eventUpdated(const AlertEvent &event)
     if (it == m_peaks.end() || event.peakLevel <= it.value())
         return;
     it.value() = event.peakLevel;
+    sendPeak(event);
+}
+
+void MqttPublisher::sendPeak(const AlertEvent &event)
+{
     const QByteArray jpeg = event.snapshotJpeg();
     if (!jpeg.isEmpty())
-        send(MqttMessage{m_layout.snapshotTopic(event.camera), jpeg, true, true, false, QString()});
-    send(MqttMessage{m_layout.levelTopic(event.camera), QByteArray::number(event.peakLevel), true,
-                     true, false, QString()});
+        send(state(m_layout.snapshotTopic(event.camera), jpeg, event.id));
+    send(state(m_layout.levelTopic(event.camera), QByteArray::number(event.peakLevel), event.id));
 }
 
 void MqttPublisher::eventEnded(const AlertEvent &event)
@@ -167,8 +189,8 @@ void MqttPublisher::eventEnded(const AlertEvent &event)
     if (m_peaks.remove(event.id) == 0)
         return;
     eventUpdated(event);
-    send(MqttMessage{m_layout.levelTopic(event.camera), "0", true, true, false, QString()});
-    send(MqttMessage{m_layout.motionTopic(event.camera), "OFF", true, false, false, QString()});
+    send(state(m_layout.levelTopic(event.camera), "0"));
+    send(state(m_layout.motionTopic(event.camera), "OFF"));
 }
 
 MqttTestSend::MqttTestSend(const MqttSettings &settings, QObject *parent) : QObject(parent)
@@ -198,8 +220,7 @@ MqttTestSend::MqttTestSend(const MqttSettings &settings, QObject *parent) : QObj
     connect(m_link, &MqttConnection::delivered, this,
             [this] { finish(true, QStringLiteral("the broker took the test message")); });
     m_thread = startOnThread(m_link, this);
-    const MqttMessage message{layout.testTopic(),    "Orvella test", false, false, true,
-                              QStringLiteral("test")};
+    const MqttMessage message = news(layout.testTopic(), "Orvella test", QStringLiteral("test"));
     MqttConnection *link = m_link;
     QMetaObject::invokeMethod(link, [link, message] { link->publish(message); });
     m_deadline.setSingleShot(true);

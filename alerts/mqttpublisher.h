@@ -52,6 +52,7 @@ signals:
 
 private:
     void send(const MqttMessage &message);
+    void sendPeak(const AlertEvent &event);
 
     MqttLayout m_layout;
     QThread *m_thread = nullptr;

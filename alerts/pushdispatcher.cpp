@@ -86,11 +86,21 @@ void PushDispatcher::applySettings(const PushSettings &settings)
     if (!settings.mqtt.enabled)
         return;
     m_mqtt = std::make_unique<MqttPublisher>(settings.mqtt);
+    m_lastMqttProblem.clear();
+    // Every failed try while alerts wait, else only news: the first failure
+    // and a changed reason.
     connect(m_mqtt.get(), &MqttPublisher::problem, this, [this](const QString &reason) {
         const bool waiting = m_mqtt && m_mqtt->waiting() > 0;
+        if (!waiting && reason == m_lastMqttProblem)
+            return;
+        m_lastMqttProblem = reason;
         emit notSent(PushChannel::Mqtt,
                      waiting ? reason + QStringLiteral("; alerts wait until the broker is back")
                              : reason);
+    });
+    connect(m_mqtt.get(), &MqttPublisher::connectionChanged, this, [this](bool connected) {
+        if (connected)
+            m_lastMqttProblem.clear();
     });
     connect(m_mqtt.get(), &MqttPublisher::eventSent, this,
             [this](const QString &eventId) { emit sent(PushChannel::Mqtt, eventId); });

@@ -76,6 +76,7 @@ private:
     QStringList m_cameras;
     QNetworkAccessManager m_network;
     std::unique_ptr<MqttPublisher> m_mqtt;
+    QString m_lastMqttProblem;
     QSet<QString> m_started;
     QQueue<QString> m_startedOrder;
     QVector<int> m_retryDelaysMs;

@@ -1,6 +1,8 @@
 #include "mqttprobe.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QTest>
 
 #include <mosquitto.h>
 
@@ -43,6 +45,35 @@ QByteArray MqttProbe::last(const QByteArray &topic) const
 {
     const QList<Message> found = on(topic);
     return found.isEmpty() ? QByteArray() : found.last().payload;
+}
+
+QList<QByteArray> MqttProbe::payloads(const QByteArray &topic, bool liveOnly) const
+{
+    QList<QByteArray> found;
+    for (const Message &m : on(topic)) {
+        if (!liveOnly || !m.retained)
+            found.append(m.payload);
+    }
+    return found;
+}
+
+void MqttProbe::publish(const QByteArray &topic, const QByteArray &payload)
+{
+    mosquitto_publish(m_mosq, nullptr, topic.constData(), payload.size(), payload.constData(), 1,
+                      false);
+}
+
+bool MqttProbe::sync(int timeoutMs)
+{
+    const QByteArray marker = QByteArray::number(++m_syncs);
+    publish("probe/sync", marker);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (last("probe/sync") == marker)
+            return true;
+        QTest::qWait(20);
+    }
+    return false;
 }
 
 void MqttProbe::onConnect(mosquitto *m, void *, int rc)

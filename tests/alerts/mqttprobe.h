@@ -33,6 +33,14 @@ public:
     QList<Message> on(const QByteArray &topic) const;
     // The payload last seen on topic.
     QByteArray last(const QByteArray &topic) const;
+    // The payloads seen on topic, in order; liveOnly leaves out retained
+    // messages the broker replays for a new subscription.
+    QList<QByteArray> payloads(const QByteArray &topic, bool liveOnly = false) const;
+    void publish(const QByteArray &topic, const QByteArray &payload);
+    // Publishes a marker and waits until it comes back: the broker has then
+    // taken the probe's acknowledgements of everything before it, so a
+    // broker restart does not deliver those messages again.
+    bool sync(int timeoutMs);
 
 signals:
     void arrived();
@@ -46,6 +54,7 @@ private:
     mutable QMutex m_mutex;
     QList<Message> m_messages;
     std::atomic<bool> m_subscribed{false};
+    int m_syncs = 0;
 };
 
 #endif
