@@ -3,6 +3,7 @@
 #include "mqttprobe.h"
 #include "mqttpublisher.h"
 #include "pushdispatcher.h"
+#include "tcprelay.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -91,6 +92,7 @@ private slots:
     void retainedStateComesBackWhenTheBrokerLostIt();
     void homeAssistantStartGetsDiscoveryAgain();
     void offlineWhenTurnedOff();
+    void lastWillWhenTheConnectionBreaks();
     void login();
     void tls();
     void unreachable();
@@ -201,8 +203,10 @@ void TestMqttPush::brokerRestartLosesAndDoublesNothing()
     QTRY_COMPARE_WITH_TIMEOUT(sent.size(), 5, waitMs);
     // Live messages only: the probe's new subscription after the restart
     // also brings the retained state once more.
-    QCOMPARE(probe.payloads(motionTopic, true),
-             QList<QByteArray>({"ON", "OFF", "ON", "OFF", "ON", "OFF", "ON", "OFF", "ON", "OFF"}));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        probe.payloads(motionTopic, true),
+        QList<QByteArray>({"ON", "OFF", "ON", "OFF", "ON", "OFF", "ON", "OFF", "ON", "OFF"}),
+        waitMs);
     QCOMPARE(probe.payloads(levelTopic, true),
              QList<QByteArray>({"31", "0", "32", "0", "33", "0", "34", "0", "35", "0"}));
     QCOMPARE(probe.last(availabilityTopic), QByteArray("online"));
@@ -275,6 +279,30 @@ void TestMqttPush::offlineWhenTurnedOff()
     dispatcher.applySettings(settings);
     QVERIFY(!dispatcher.mqttPublisher());
     QTRY_COMPARE_WITH_TIMEOUT(probe.last(availabilityTopic), QByteArray("offline"), waitMs);
+}
+
+// The network drops the connection: the broker publishes the last will, and
+// the publisher comes back by itself.
+void TestMqttPush::lastWillWhenTheConnectionBreaks()
+{
+    MosquittoBroker mosquitto;
+    QVERIFY2(mosquitto.start(), qPrintable(mosquitto.log()));
+    MqttProbe probe(mosquitto.port(), "probe-e");
+    QTRY_VERIFY_WITH_TIMEOUT(probe.isSubscribed(), waitMs);
+    TcpRelay network(mosquitto.port());
+    PushDispatcher dispatcher;
+    dispatcher.applySettings(withMqtt(broker(network.port())));
+    MqttPublisher *publisher = dispatcher.mqttPublisher();
+    publisher->setReconnectDelays({200, 400}, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.payloads(availabilityTopic, true), QList<QByteArray>{"online"},
+                              waitMs);
+    network.cut();
+    QTRY_COMPARE_WITH_TIMEOUT(probe.payloads(availabilityTopic, true),
+                              QList<QByteArray>({"online", "offline", "online"}), waitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(publisher->isConnected(), waitMs);
+    QSignalSpy sent(&dispatcher, &PushDispatcher::sent);
+    dispatcher.eventStarted(alertEvent(QStringLiteral("Front Door"), 1, 40));
+    QVERIFY(sent.wait(waitMs));
 }
 
 void TestMqttPush::login()
