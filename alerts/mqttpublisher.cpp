@@ -46,8 +46,14 @@ QThread *startOnThread(MqttConnection *link, QObject *owner)
 // end by itself rather than holding up the caller.
 void stopThread(QThread *thread, MqttConnection *link)
 {
-    QMetaObject::invokeMethod(link, &MqttConnection::stop, Qt::QueuedConnection);
-    thread->quit();
+    // The thread ends only after stop() has said goodbye to the broker.
+    QMetaObject::invokeMethod(
+        link,
+        [link] {
+            link->stop();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
     if (!thread->wait(2000)) {
         thread->setParent(nullptr);
         QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);

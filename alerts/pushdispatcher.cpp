@@ -68,7 +68,11 @@ PushDispatcher::PushDispatcher(QObject *parent)
     qRegisterMetaType<PushChannel>();
 }
 
-PushDispatcher::~PushDispatcher() = default;
+PushDispatcher::~PushDispatcher()
+{
+    // Before the network access manager they use goes.
+    qDeleteAll(findChildren<HttpDelivery *>(QString(), Qt::FindDirectChildrenOnly));
+}
 
 void PushDispatcher::setHttpTiming(const QVector<int> &retryDelaysMs, int timeoutMs)
 {

@@ -279,6 +279,9 @@ void TestMqttPush::offlineWhenTurnedOff()
     dispatcher.applySettings(settings);
     QVERIFY(!dispatcher.mqttPublisher());
     QTRY_COMPARE_WITH_TIMEOUT(probe.last(availabilityTopic), QByteArray("offline"), waitMs);
+    // Said by the program itself: an orderly goodbye, not the last will.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        mosquitto.log().contains(QLatin1String("Client testnode disconnected.")), waitMs);
 }
 
 // The network drops the connection: the broker publishes the last will, and
