@@ -128,8 +128,9 @@ void MqttConnection::connectNow()
     mosquitto_message_callback_set(m_mosq, &MqttConnection::onMessage);
     int rc = MOSQ_ERR_SUCCESS;
     if (!m_settings.user.isEmpty()) {
+        const QByteArray password = m_settings.password.toUtf8();
         rc = mosquitto_username_pw_set(m_mosq, m_settings.user.toUtf8().constData(),
-                                       m_settings.password.toUtf8().constData());
+                                       password.isEmpty() ? nullptr : password.constData());
     }
     if (rc == MOSQ_ERR_SUCCESS && !m_settings.availabilityTopic.isEmpty()) {
         rc = mosquitto_will_set(m_mosq, m_settings.availabilityTopic.constData(), offline.size(),

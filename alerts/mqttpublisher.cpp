@@ -2,6 +2,7 @@
 
 #include "alertevent.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 namespace
@@ -87,6 +88,11 @@ mqttConnectionSettings(const MqttSettings &settings, const MqttLayout &layout, Q
     }
     c.tls = settings.tls;
     c.caFile = settings.caFile;
+    if (c.tls && !c.caFile.isEmpty() && !QFileInfo(c.caFile).isReadable()) {
+        if (error)
+            *error = QStringLiteral("certificate file %1 cannot be read").arg(c.caFile);
+        return std::nullopt;
+    }
     c.clientId = layout.nodeId();
     c.availabilityTopic = layout.availabilityTopic();
     c.rebirthTopic = layout.homeAssistantStatusTopic();

@@ -2,8 +2,8 @@
 #include "httpdelivery.h"
 #include "httpsink.h"
 #include "pushdispatcher.h"
+#include "testjpeg.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,17 +11,6 @@
 
 namespace
 {
-
-QByteArray jpeg()
-{
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
-}
 
 AlertEvent alertEvent(int n)
 {
@@ -31,7 +20,7 @@ AlertEvent alertEvent(int n)
     e.id = QStringLiteral("hall-%1").arg(n);
     e.peakLevel = 40 + n;
     e.peakTime = e.start;
-    e.snapshot = jpeg();
+    e.snapshot = testJpeg();
     return e;
 }
 

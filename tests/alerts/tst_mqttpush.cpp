@@ -4,8 +4,8 @@
 #include "mqttpublisher.h"
 #include "pushdispatcher.h"
 #include "tcprelay.h"
+#include "testjpeg.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,17 +16,6 @@ namespace
 
 constexpr int waitMs = 20000; // generous: the machine may be busy
 
-QByteArray jpeg(const QColor &colour)
-{
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
-}
-
 AlertEvent alertEvent(const QString &camera, int n, int level)
 {
     AlertEvent e;
@@ -35,7 +24,7 @@ AlertEvent alertEvent(const QString &camera, int n, int level)
     e.id = QStringLiteral("%1-%2").arg(camera).arg(n);
     e.peakLevel = level;
     e.peakTime = e.start;
-    e.snapshot = jpeg(QColor::fromHsv((n * 40) % 360, 200, 200));
+    e.snapshot = testJpeg(QColor::fromHsv((n * 40) % 360, 200, 200));
     return e;
 }
 
@@ -138,11 +127,11 @@ void TestMqttPush::discoveryAndOneEvent()
     QVERIFY(eventAt < motionAt);
 
     e.peakLevel = 55;
-    e.snapshot = jpeg(Qt::red);
+    e.snapshot = testJpeg(Qt::red);
     dispatcher.eventUpdated(e);
     AlertEvent lower = e;
     lower.peakLevel = 50;
-    lower.snapshot = jpeg(Qt::blue);
+    lower.snapshot = testJpeg(Qt::blue);
     dispatcher.eventUpdated(lower);
     dispatcher.eventEnded(lower);
     QTRY_COMPARE_WITH_TIMEOUT(probe.last(motionTopic), QByteArray("OFF"), waitMs);
@@ -377,6 +366,12 @@ void TestMqttPush::tls()
     dispatcher.sendTest(PushChannel::Mqtt, settings);
     QVERIFY(results.wait(waitMs));
     QCOMPARE(results.last().at(2).toString(), QStringLiteral("the broker took the test message"));
+
+    settings.mqtt.caFile = dir.filePath(QStringLiteral("missing.pem"));
+    dispatcher.sendTest(PushChannel::Mqtt, settings);
+    QVERIFY(results.wait(waitMs));
+    QCOMPARE(results.last().at(2).toString(),
+             QStringLiteral("certificate file %1 cannot be read").arg(settings.mqtt.caFile));
 
     // The system's certificates do not know this one.
     settings.mqtt.caFile.clear();

@@ -4,8 +4,8 @@
 #include "mqttprobe.h"
 #include "mqttpublisher.h"
 #include "pushdispatcher.h"
+#include "testjpeg.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,11 +33,7 @@ QByteArray snapshot(int n)
         painter.fillRect((i * 37 + n * 11) % 440, (i * 53) % 290, 40, 30,
                          QColor::fromHsv((i * 29 + n) % 360, 200, 120 + i));
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
+    return jpegBytes(image);
 }
 
 // The delay at the p-th percentile (nearest rank).

@@ -3,8 +3,8 @@
 #include "httppush.h"
 #include "mqttdiscovery.h"
 #include "pushsettings.h"
+#include "testjpeg.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,17 +17,6 @@ Q_DECLARE_METATYPE(AttemptVerdict)
 
 namespace
 {
-
-QByteArray jpeg()
-{
-    QImage image(32, 24, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
-}
 
 AlertEvent sampleEvent()
 {
@@ -177,7 +166,7 @@ void TestPushMessages::eventJson()
 void TestPushMessages::ntfyWithSnapshot()
 {
     AlertEvent event = sampleEvent();
-    event.snapshot = jpeg();
+    event.snapshot = testJpeg();
     const HttpPushRequest r =
         ntfyRequest(event, QUrl(QStringLiteral("https://push.example/cams")), QByteArray(), true);
     QCOMPARE(r.method, QByteArray("PUT"));
@@ -193,7 +182,7 @@ void TestPushMessages::ntfyWithSnapshot()
 void TestPushMessages::ntfyWithoutSnapshot()
 {
     AlertEvent event = sampleEvent();
-    event.snapshot = jpeg();
+    event.snapshot = testJpeg();
     // Attachments turned off, or nothing to attach: the text is the body.
     for (const bool attach : {false, true}) {
         if (attach)
@@ -210,7 +199,7 @@ void TestPushMessages::ntfyTextOutsideAscii()
 {
     AlertEvent event = sampleEvent();
     event.camera = QString::fromUtf8("Küche ☂");
-    event.snapshot = jpeg();
+    event.snapshot = testJpeg();
     const HttpPushRequest r =
         ntfyRequest(event, QUrl(QStringLiteral("http://push.example/t")), QByteArray(), true);
     // Header values must be plain ASCII on the wire, and decode to the text.
@@ -238,7 +227,7 @@ void TestPushMessages::authorization()
 void TestPushMessages::webhook()
 {
     AlertEvent event = sampleEvent();
-    event.snapshot = jpeg();
+    event.snapshot = testJpeg();
     event.clipPath = QStringLiteral("/clips/a.mp4");
     const HttpPushRequest r = webhookRequest(event, QUrl(QStringLiteral("http://hook.example/x")));
     QCOMPARE(r.method, QByteArray("POST"));
@@ -424,9 +413,9 @@ void TestPushMessages::snapshotFromFile()
     QVERIFY(event.snapshotJpeg().isEmpty()); // not there (yet)
     QFile f(event.snapshotPath);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(jpeg());
+    f.write(testJpeg());
     f.close();
-    QCOMPARE(event.snapshotJpeg(), jpeg());
+    QCOMPARE(event.snapshotJpeg(), testJpeg());
     event.snapshot = "bytes win";
     QCOMPARE(event.snapshotJpeg(), QByteArray("bytes win"));
 }
