@@ -69,7 +69,6 @@ private slots:
     void ntfyWithoutSnapshot();
     void ntfyTextOutsideAscii();
     void authorization();
-    void webhook();
     void urlProblem_data();
     void urlProblem();
     void judge_data();
@@ -222,21 +221,6 @@ void TestPushMessages::authorization()
     const HttpPushRequest r = ntfyRequest(sampleEvent(), QUrl(QStringLiteral("http://p.example/t")),
                                           "Bearer tk_abc", true);
     QCOMPARE(header(r, "Authorization"), QByteArray("Bearer tk_abc"));
-}
-
-void TestPushMessages::webhook()
-{
-    AlertEvent event = sampleEvent();
-    event.snapshot = testJpeg();
-    event.clipPath = QStringLiteral("/clips/a.mp4");
-    const HttpPushRequest r = webhookRequest(event, QUrl(QStringLiteral("http://hook.example/x")));
-    QCOMPARE(r.method, QByteArray("POST"));
-    QCOMPARE(header(r, "Content-Type"), QByteArray("application/json"));
-    const QJsonObject o = json(r.body);
-    QCOMPARE(o["camera"].toString(), event.camera);
-    QCOMPARE(o["start"].toString(), QStringLiteral("2026-12-06T07:01:36.250Z"));
-    QCOMPARE(o["peak_level"].toInt(), 31);
-    QCOMPARE(o["clip"].toString(), event.clipPath);
 }
 
 void TestPushMessages::urlProblem_data()

@@ -43,8 +43,7 @@ void TestRelaySender::outcome_data()
                          << QStringLiteral("server answered 404");
     QTest::newRow("empty") << QByteArray() << QStringLiteral("no reply");
     QTest::newRow("not HTTP") << QByteArray("OK") << QStringLiteral("unreadable reply");
-    QTest::newRow("too long") << "HTTP/1.0 200 OK\r\n\r\n" +
-                                     QByteArray(int(CWebSocket::MaxReplyBytes), 'x')
+    QTest::newRow("too long") << "HTTP/1.0 200 OK\r\n\r\n" + QByteArray(int(CWebSocket::MaxReplyBytes), 'x')
                               << QStringLiteral("reply too long");
 }
 
@@ -145,8 +144,7 @@ void TestRelaySender::replyProblem_data()
     QTest::newRow("299") << "HTTP/1.0 299 Whatever\r\n\r\n" << QString();
     QTest::newRow("301") << "HTTP/1.0 301 Moved\r\nLocation: /x\r\n\r\n"
                          << "server answered 301";
-    QTest::newRow("headers cut off") << "HTTP/1.0 200 OK\r\nX-A: b"
-                                     << "unreadable reply";
+    QTest::newRow("headers cut off") << "HTTP/1.0 200 OK\r\nX-A: b" << "unreadable reply";
     QTest::newRow("status in the body only") << "hello\r\n\r\nHTTP/1.0 200 OK\r\n\r\n"
                                              << "unreadable reply";
 }
