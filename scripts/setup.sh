@@ -15,6 +15,7 @@ ORVELLA_PACKAGES=(
     libhttp-parser-dev
     fonts-dejavu-extra
     libcpp-httplib-dev libcurl4-openssl-dev libglib2.0-dev
+    libmosquitto-dev
 )
 
 # Checking the installed desktop files and building the Debian packages
@@ -25,13 +26,16 @@ ORVELLA_PACKAGING_PACKAGES=(
 
 # Only the tests need these (scripts/test installs them): an H.264 encoder for
 # the clips and the RTSP camera they make, GStreamer's RTSP server library, and
-# the SMTP server that receives the relay's mail; and OpenCV, a yardstick for
-# the filter benchmarks built with the tests (the program never links it).
+# the SMTP server that receives the relay's mail; OpenCV, a yardstick for
+# the filter benchmarks built with the tests (the program never links it); and
+# the MQTT broker the push tests publish to, with openssl for its TLS
+# certificate.
 ORVELLA_TEST_PACKAGES=(
     gstreamer1.0-tools
     gstreamer1.0-plugins-ugly libgstrtspserver-1.0-dev
     python3-aiosmtpd
     libopencv-dev
+    mosquitto openssl
 )
 
 orvella_install_packages() {
