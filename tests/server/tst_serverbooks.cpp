@@ -23,6 +23,17 @@ namespace
 // 2026-12-07 09:15:03 UTC
 const WallTime t0 = WallTime(seconds(1796634903));
 
+// Ends the hold-offs over at t and takes every summary due then.
+std::vector<HeldAlerts> summariesAt(HoldOffBook &book, WallTime t,
+                                    std::vector<std::string> *forgotten = nullptr)
+{
+    book.expire(t, forgotten);
+    std::vector<HeldAlerts> due;
+    while (book.nextDue())
+        due.push_back(book.takeDue(t));
+    return due;
+}
+
 } // namespace
 
 class TestServerBooks : public QObject
@@ -35,6 +46,7 @@ private slots:
     void holdOff();
     void holdOffRestoreMerges();
     void mailBudget();
+    void mailBudgetKeepsRoomForListed();
     void rateLimiter();
     void retryDelays_data();
     void retryDelays();
@@ -88,26 +100,26 @@ void TestServerBooks::holdOff()
     QFETCH(QList<int>, expiries);
     QFETCH(QList<int>, summaries);
 
-    HoldOffBook book(seconds(300));
+    HoldOffBook book(seconds(300), 1000);
     QString got;
     int next = 0;
     for (int i = 0; i < alerts.size(); ++i) {
         // Expiries due before this alert run first, as the server's thread would.
         while (next < expiries.size() && expiries[next] <= alerts[i]) {
-            const auto due = book.expire(t0 + seconds(expiries[next]));
+            const auto due = summariesAt(book, t0 + seconds(expiries[next]));
             QCOMPARE(due.empty() ? 0 : due.front().count, summaries[next]);
             ++next;
         }
         // A quiet hold-off ends before the next alert in the "mailed again" row.
-        book.expire(t0 + seconds(alerts[i]));
-        got += book.record("a@example.com", t0 + seconds(alerts[i]), "10.0.0.1") ==
+        summariesAt(book, t0 + seconds(alerts[i]));
+        got += book.record("a@example.com", true, t0 + seconds(alerts[i]), "10.0.0.1") ==
                        HoldOffBook::Decision::MailNow
                    ? 'M'
                    : 'H';
     }
     QCOMPARE(got, decisions);
     for (; next < expiries.size(); ++next) {
-        const auto due = book.expire(t0 + seconds(expiries[next]));
+        const auto due = summariesAt(book, t0 + seconds(expiries[next]));
         QCOMPARE(due.empty() ? 0 : due.front().count, summaries[next]);
         if (!due.empty()) {
             QCOMPARE(QString::fromStdString(due.front().address), QString("a@example.com"));
@@ -118,42 +130,62 @@ void TestServerBooks::holdOff()
 
 void TestServerBooks::holdOffRestoreMerges()
 {
-    HoldOffBook book(seconds(60));
+    HoldOffBook book(seconds(60), 1000);
     QVERIFY(!book.nextExpiry());
-    book.record("a@example.com", t0, "1.1.1.1");
+    book.record("a@example.com", false, t0, "1.1.1.1");
     QCOMPARE(*book.nextExpiry(), t0 + seconds(60));
-    book.record("a@example.com", t0 + seconds(5), "1.1.1.1");
-    book.record("b@example.com", t0 + seconds(10), "2.2.2.2");
-    const auto due = book.expire(t0 + seconds(60));
+    book.record("a@example.com", false, t0 + seconds(5), "1.1.1.1");
+    book.record("b@example.com", false, t0 + seconds(10), "2.2.2.2");
+    const auto due = summariesAt(book, t0 + seconds(60));
     QCOMPARE(int(due.size()), 1);
     QCOMPARE(due.front().count, 1);
     QCOMPARE(due.front().first, t0 + seconds(5));
-    book.record("a@example.com", t0 + seconds(70), "3.3.3.3");
-    book.restore(due.front());
-    const auto later = book.expire(t0 + seconds(120));
+    book.record("a@example.com", false, t0 + seconds(70), "3.3.3.3");
+    book.restore(due.front(), t0 + seconds(70));
+    QCOMPARE(int(book.due()), 1); // back in the line at once
+    const auto later = summariesAt(book, t0 + seconds(120));
     QCOMPARE(int(later.size()), 1);
     QCOMPARE(later.front().count, 2);
     QCOMPARE(later.front().first, t0 + seconds(5));
     QCOMPARE(later.front().last, t0 + seconds(70));
     QCOMPARE(QString::fromStdString(later.front().client), QString("3.3.3.3"));
     std::vector<std::string> forgotten;
-    book.expire(t0 + seconds(200), &forgotten);
-    QCOMPARE(int(forgotten.size()), 1); // a; b was dropped at 70 s
+    summariesAt(book, t0 + seconds(200), &forgotten);
+    QCOMPARE(int(forgotten.size()), 1); // a; b was dropped at 120 s
     QCOMPARE(int(book.size()), 0);
 }
 
 void TestServerBooks::mailBudget()
 {
-    MailBudget budget(3);
-    QVERIFY(budget.take(t0));
-    QVERIFY(budget.take(t0 + seconds(1)));
-    QVERIFY(budget.take(t0 + seconds(2)));
-    QVERIFY(!budget.take(t0 + seconds(3)));
-    QVERIFY(!budget.take(t0 + seconds(3599)));
-    QVERIFY(budget.take(t0 + seconds(3600)));
-    QVERIFY(!budget.take(t0 + seconds(3600)));
-    MailBudget none(0);
-    QVERIFY(!none.take(t0));
+    MailBudget budget(3, 3);
+    QVERIFY(budget.take(t0, true));
+    QVERIFY(budget.take(t0 + seconds(1), true));
+    QVERIFY(budget.take(t0 + seconds(2), false));
+    QVERIFY(!budget.take(t0 + seconds(3), true));
+    QCOMPARE(*budget.nextRoom(t0 + seconds(3), true), t0 + seconds(3600));
+    QVERIFY(!budget.take(t0 + seconds(3599), true));
+    QVERIFY(budget.take(t0 + seconds(3600), true));
+    QVERIFY(!budget.take(t0 + seconds(3600), true));
+    MailBudget none(0, 0);
+    QVERIFY(!none.take(t0, true));
+    QVERIFY(!none.nextRoom(t0, true));
+}
+
+void TestServerBooks::mailBudgetKeepsRoomForListed()
+{
+    // 4 an hour, at most 2 of them to addresses allowed through @domain.
+    MailBudget budget(4, 2);
+    QVERIFY(budget.take(t0, false));
+    QVERIFY(budget.take(t0 + seconds(1), false));
+    QVERIFY(!budget.take(t0 + seconds(2), false));
+    QCOMPARE(*budget.nextRoom(t0 + seconds(2), false), t0 + seconds(3600));
+    QCOMPARE(*budget.nextRoom(t0 + seconds(2), true), t0 + seconds(2));
+    QVERIFY(budget.take(t0 + seconds(3), true));
+    QVERIFY(budget.take(t0 + seconds(4), true));
+    QVERIFY(!budget.take(t0 + seconds(5), true));
+    // The first domain mail leaves the hour: room for one more of those.
+    QVERIFY(budget.take(t0 + seconds(3600), false));
+    QVERIFY(!budget.take(t0 + seconds(3600), false));
 }
 
 void TestServerBooks::rateLimiter()
