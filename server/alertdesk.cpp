@@ -198,10 +198,10 @@ std::optional<WallTime> AlertDesk::nextWake(WallTime now)
     return next;
 }
 
-std::size_t AlertDesk::heldAddresses()
+std::optional<WallTime> AlertDesk::nextWork(WallTime now)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_book.size();
+    return nextWake(now);
 }
 
 void AlertDesk::start()

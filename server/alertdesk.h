@@ -54,10 +54,12 @@ public:
     // budget has room for; called by the thread.
     void endHoldOffs(WallTime now);
 
+    // When the thread has work next: the next hold-off to end, or the time
+    // the budget has room for a summary waiting in line; nullopt: none.
+    std::optional<WallTime> nextWork(WallTime now);
+
     void start();
     void stop();
-
-    std::size_t heldAddresses();
 
 private:
     bool spool(const AlertMail &mail, std::string &name);

@@ -60,10 +60,12 @@ ConnectionStream::~ConnectionStream()
     endSlow();
 }
 
-void ConnectionStream::endSlow()
+void ConnectionStream::endSlow(bool timedOut)
 {
+    // Cut off at the header timeout, its slot stays taken as long again.
     if (m_slow)
-        m_slots.releaseSlow(m_clientIp);
+        m_slots.releaseSlow(m_clientIp,
+                            timedOut ? Clock::now() + m_limits.headerTimeout : Clock::time_point());
     m_slow = false;
 }
 
@@ -107,7 +109,7 @@ ConnectionStream::Next ConnectionStream::readHead(bool first, std::string &head)
             return Next::CutOff;
         }
         if (now >= slowAt && !m_slow) {
-            if (!m_slots.takeSlow(m_clientIp)) {
+            if (!m_slots.takeSlow(m_clientIp, now)) {
                 cut(CutOff::TooManySlow);
                 return Next::CutOff;
             }
@@ -199,7 +201,7 @@ void ConnectionStream::cut(CutOff why)
                  std::to_string(m_slots.limits().slowTotal) + " in all already open";
         break;
     }
-    endSlow();
+    endSlow(why == CutOff::TooSlow);
     logThrottled(reason.substr(0, 3) + " cut off",
                  "request " + m_clientIp + " " + reason + ", cut off");
 }

@@ -51,7 +51,7 @@ private:
     Wait waitReadable(std::chrono::steady_clock::time_point until) const;
     bool receive();
     void cut(CutOff why);
-    void endSlow();
+    void endSlow(bool timedOut = false);
 
     int m_fd;
     int m_stopFd;

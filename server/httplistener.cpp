@@ -131,7 +131,7 @@ bool HttpListener::serve()
         std::string client;
         int port = 0;
         socketAddress(fd, true, client, port);
-        switch (m_slots.admit(client)) {
+        switch (m_slots.admit(client, std::chrono::steady_clock::now())) {
         case ClientSlots::Admission::TooManyConnections:
             turnAway(fd, client, "too many open connections from this client");
             continue;

@@ -105,6 +105,8 @@ void MailDelivery::settle()
     for (auto it = m_unsettled.begin(); it != m_unsettled.end();) {
         std::string error;
         if (!finish(it->first, it->second, error)) {
+            logThrottled("unsettled", "delivery " + it->first +
+                                          ": the spool still cannot record it (" + error + ")");
             ++it;
             continue;
         }

@@ -123,7 +123,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     for (const std::string &name : spool.setAsideUnsure())
-        logLine("delivery " + name + ": was being sent when an earlier run stopped, so the SMTP "
+        logLine("delivery " + name +
+                ": was being sent when an earlier run stopped, so the SMTP "
                 "server may have taken it; not sent again, moved to failed/");
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
