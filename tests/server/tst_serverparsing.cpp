@@ -64,6 +64,7 @@ private slots:
     void allowList();
     void allowListMatch();
     void documentedExampleReads();
+    void exampleFileReads();
     void inlineComment_data();
     void inlineComment();
     void configErrors_data();
@@ -383,6 +384,28 @@ void TestServerParsing::documentedExampleReads()
     QCOMPARE(config.maxConnectionsPerClient, 16);
     QCOMPARE(config.headerTimeoutSeconds, 10);
     QCOMPARE(config.retryForSeconds, 86400);
+}
+
+void TestServerParsing::exampleFileReads()
+{
+    // The example that is installed reads as it stands, without warnings,
+    // and says what the defaults are.
+    QFile file(ORVELLA_SERVER_EXAMPLE);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const ConfigResult result = parseConfig(file.readAll().toStdString());
+    QVERIFY2(result.errors.empty(), qPrintable(joined(result.errors)));
+    QVERIFY(result.warnings.empty());
+    const ServerConfig defaults;
+    const ServerConfig &example = *result.config;
+    QCOMPARE(example.maxConnections, defaults.maxConnections);
+    QCOMPARE(example.maxConnectionsPerClient, defaults.maxConnectionsPerClient);
+    QCOMPARE(example.headerTimeoutSeconds, defaults.headerTimeoutSeconds);
+    QCOMPARE(example.maxSlowHeaders, defaults.maxSlowHeaders);
+    QCOMPARE(example.maxSlowHeadersPerClient, defaults.maxSlowHeadersPerClient);
+    QCOMPARE(example.holdOffSeconds, defaults.holdOffSeconds);
+    QCOMPARE(example.maxPerHour, defaults.maxPerHour);
+    QCOMPARE(example.maxRequestsPerSecond, defaults.maxRequestsPerSecond);
+    QCOMPARE(example.maxHeldAddresses, defaults.maxHeldAddresses);
 }
 
 void TestServerParsing::inlineComment_data()
