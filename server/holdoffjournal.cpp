@@ -1,6 +1,7 @@
 #include "holdoffjournal.h"
 
 #include "addresscheck.h"
+#include "writeall.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -25,22 +26,6 @@ bool readMillis(const std::string &text, WallTime &time)
         text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     time = WallTime(std::chrono::milliseconds(std::atoll(text.c_str())));
-    return true;
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    const char *data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        left -= std::size_t(written);
-    }
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "mailspool.h"
 
+#include "writeall.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -32,22 +34,6 @@ bool makeFolder(const std::string &path, std::string &error)
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         error = path + ": not a folder";
         return false;
-    }
-    return true;
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    const char *data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        left -= std::size_t(written);
     }
     return true;
 }

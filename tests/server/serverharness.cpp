@@ -185,6 +185,23 @@ int runServer(const QStringList &arguments, QByteArray &output)
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
+QByteArray headerValue(const QByteArray &mail, const QByteArray &name)
+{
+    for (const QByteArray &line : mail.left(mail.indexOf("\r\n\r\n")).split('\n'))
+        if (line.startsWith(name + ": "))
+            return line.mid(name.size() + 2).trimmed();
+    return QByteArray();
+}
+
+QStringList recipients(const QList<QByteArray> &mails)
+{
+    QStringList list;
+    for (const QByteArray &mail : mails)
+        list << QString::fromUtf8(headerValue(mail, "X-Sink-To"));
+    list.sort();
+    return list;
+}
+
 quint16 freePort()
 {
     QTcpServer server;

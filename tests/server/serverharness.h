@@ -67,6 +67,12 @@ QByteArray bodyOf(const QByteArray &reply);
 // a start that must fail); its exit code, and its standard error in output.
 int runServer(const QStringList &arguments, QByteArray &output);
 
+// A header's value in a mail as the sink stored it; the envelope is in
+// X-Sink-From and X-Sink-To.
+QByteArray headerValue(const QByteArray &mail, const QByteArray &name);
+// The envelope recipients of the mails, sorted.
+QStringList recipients(const QList<QByteArray> &mails);
+
 // A port that was free a moment ago.
 quint16 freePort();
 // Writes text to the file; false on failure.

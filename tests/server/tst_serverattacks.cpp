@@ -41,23 +41,6 @@ QByteArray alert(quint16 port, const QByteArray &address)
     return bodyOf(exchange(port, programRequest("/updates/orvemailer.php?x=" + address)));
 }
 
-QByteArray headerValue(const QByteArray &mail, const QByteArray &name)
-{
-    for (const QByteArray &line : mail.left(mail.indexOf("\r\n\r\n")).split('\n'))
-        if (line.startsWith(name + ": "))
-            return line.mid(name.size() + 2).trimmed();
-    return QByteArray();
-}
-
-QStringList recipients(const QList<QByteArray> &mails)
-{
-    QStringList list;
-    for (const QByteArray &mail : mails)
-        list << QString::fromUtf8(headerValue(mail, "X-Sink-To"));
-    list.sort();
-    return list;
-}
-
 bool run(const QString &program, const QStringList &arguments)
 {
     QProcess process;

@@ -50,23 +50,6 @@ QByteArray alertTarget(const QByteArray &address)
     return "/updates/orvemailer.php?x=" + address;
 }
 
-QByteArray headerValue(const QByteArray &mail, const QByteArray &name)
-{
-    for (const QByteArray &line : mail.left(mail.indexOf("\r\n\r\n")).split('\n'))
-        if (line.startsWith(name + ": "))
-            return line.mid(name.size() + 2).trimmed();
-    return QByteArray();
-}
-
-QStringList recipients(const QList<QByteArray> &mails)
-{
-    QStringList list;
-    for (const QByteArray &mail : mails)
-        list << QString::fromUtf8(headerValue(mail, "X-Sink-To"));
-    list.sort();
-    return list;
-}
-
 } // namespace
 
 class TestServerProcess : public QObject
