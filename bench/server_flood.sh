@@ -13,26 +13,11 @@
 # delivered.
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=$(cd "${1:-$ROOT/build}" && pwd)
-SERVER=$BUILD/bin/orvella-server
+BUILD=$(cd "${1:-$(dirname "${BASH_SOURCE[0]}")/../build}" && pwd)
 ADDRESSES=${ADDRESSES:-100000}
 IDLE=${IDLE:-60}
-[ -x "$SERVER" ] || { echo "build orvella-server first: $SERVER"; exit 1; }
-
-WORK=$(mktemp -d)
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-/usr/bin/python3 "$ROOT/tests/server/smtpsink.py" --maildir "$WORK/maildir" >"$WORK/sink.out" &
-PIDS+=($!)
-until grep -q ready "$WORK/sink.out" 2>/dev/null; do sleep 0.1; done
-SMTP_PORT=$(awk '{print $2}' "$WORK/sink.out")
+source "$(dirname "${BASH_SOURCE[0]}")/server_common.sh"
+start_sink
 
 # The configuration the attack was first tried on; the rate cap per client
 # is lifted so that one client can send the whole flood quickly.
@@ -50,16 +35,8 @@ max_per_hour = 60
 max_requests_per_second = 1000000
 CONF
 
-PORT=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$SERVER" --config "$WORK/server.conf" --listen "127.0.0.1:$PORT" 2>"$WORK/server.log" &
-SERVER_PID=$!
-PIDS+=($SERVER_PID)
-until curl -s -o /dev/null "http://127.0.0.1:$PORT/software/lantrel/"; do
-    kill -0 "$SERVER_PID" || { echo "orvella-server did not start"; exit 1; }
-    sleep 0.1
-done
+start_server "$WORK/server.log"
 
-rss() { awk '/VmRSS/ {print $2}' "/proc/$SERVER_PID/status"; }
 # User and system time of the process, in clock ticks.
 ticks() { awk '{print $14 + $15}' "/proc/$SERVER_PID/stat"; }
 
@@ -105,5 +82,5 @@ HZ=$(getconf CLK_TCK)
 awk -v t=$((AFTER - BEFORE)) -v hz="$HZ" -v s="$IDLE" \
     'BEGIN { printf "processor time in the %d s after the flood: %.2f s (%.2f %% of one core)\n", s, t / hz, 100 * t / hz / s }'
 echo "RSS after that: $END_RSS kB ($(( (END_RSS - START_RSS) )) kB over the start)"
-echo "log: $(wc -l <"$WORK/server.log") lines, $(du -k "$WORK/server.log" | cut -f1) kB; journal: $(wc -l <"$WORK/spool/holdoffs") lines"
+echo "log: $(wc -l <"$WORK/server.log") lines, $(du -k "$WORK/server.log" | cut -f1) kB; journal: $(cat "$WORK/spool/holdoffs" 2>/dev/null | wc -l) lines"
 echo "mails delivered: $(ls "$WORK/maildir/new" 2>/dev/null | wc -l)"

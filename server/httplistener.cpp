@@ -120,10 +120,15 @@ bool HttpListener::serve()
             return true;
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            const int why = errno;
+            if (why == EBADF || why == EINVAL || why == ENOTSOCK) {
+                logLine(std::string("cannot accept connections: ") + std::strerror(why));
+                return false;
+            }
+            if (why == EMFILE || why == ENFILE || why == ENOBUFS || why == ENOMEM) {
                 // Out of descriptors: give the open connections time to end.
                 logThrottled("accept failed",
-                             std::string("cannot accept a connection: ") + std::strerror(errno));
+                             std::string("cannot accept a connection: ") + std::strerror(why));
                 ::poll(nullptr, 0, 50);
             }
             continue;
