@@ -14,7 +14,7 @@ ORVELLA_PACKAGES=(
     libbenchmark-dev
     libhttp-parser-dev
     fonts-dejavu-extra
-    libcurl4-openssl-dev libglib2.0-dev
+    libcpp-httplib-dev libcurl4-openssl-dev libglib2.0-dev
 )
 
 # Checking the installed desktop files and building the Debian packages
