@@ -11,9 +11,7 @@
 # THREADS (2), REQUESTS (1000000). Needs wrk and apache2-utils (ab).
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=$(cd "${1:-$ROOT/build}" && pwd)
-SERVER=$BUILD/bin/orvella-server
+BUILD=$(cd "${1:-$(dirname "${BASH_SOURCE[0]}")/../build}" && pwd)
 DURATION=${DURATION:-10}
 CONNECTIONS=${CONNECTIONS:-32}
 THREADS=${THREADS:-2}
@@ -22,30 +20,19 @@ REQUESTS=${REQUESTS:-1000000}
 for tool in wrk ab curl /usr/bin/python3; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (apt-get install wrk apache2-utils python3-aiosmtpd)"; exit 1; }
 done
-[ -x "$SERVER" ] || { echo "build orvella-server first: $SERVER"; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/server_common.sh"
+start_sink
 
-WORK=$(mktemp -d)
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-/usr/bin/python3 "$ROOT/tests/server/smtpsink.py" --maildir "$WORK/maildir" >"$WORK/sink.out" &
-PIDS+=($!)
-until grep -q ready "$WORK/sink.out" 2>/dev/null; do sleep 0.1; done
-SMTP_PORT=$(awk '{print $2}' "$WORK/sink.out")
-
-# The rate cap per client is lifted: every request comes from 127.0.0.1, and
+# The caps per client are lifted: every request comes from 127.0.0.1, and
 # the point is the cost of the alert path itself (allow-list, address check,
-# hold-off), not of the 429 answer.
+# hold-off), not of the 429 or 503 answer.
 cat >"$WORK/server.conf" <<CONF
 [server]
 spool = $WORK/spool
 max_connections = 256
 max_connections_per_client = 256
+max_slow_headers = 256
+max_slow_headers_per_client = 256
 [smtp]
 url = smtp://127.0.0.1:$SMTP_PORT
 starttls = off
@@ -56,26 +43,17 @@ holdoff = 3600
 max_requests_per_second = 1000000
 CONF
 
-"$SERVER" --check-config --config "$WORK/server.conf" >/dev/null
-PORT=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-URL="http://127.0.0.1:$PORT/updates/orvemailer.php?x=guard%2Bcam@example.com"
+URL_PATH="/updates/orvemailer.php?x=guard%2Bcam@example.com"
 # One log line per request: kept off the disk, it costs only the write.
-"$SERVER" --config "$WORK/server.conf" --listen "127.0.0.1:$PORT" 2>/dev/null &
-SERVER_PID=$!
-PIDS+=($SERVER_PID)
-until curl -s -o /dev/null "http://127.0.0.1:$PORT/software/lantrel/"; do
-    kill -0 "$SERVER_PID" || { echo "orvella-server did not start"; exit 1; }
-    sleep 0.1
-done
-
-rss() { awk '/VmRSS/ {print $2 " kB"}' "/proc/$SERVER_PID/status"; }
+start_server /dev/null
+URL="http://127.0.0.1:$PORT$URL_PATH"
 
 cat >"$WORK/close.lua" <<'LUA'
 wrk.headers["Connection"] = "close"
 LUA
 
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "RSS at start: $(rss)"
+echo "RSS at start: $(rss) kB"
 echo
 echo "== new connection per request: wrk -t$THREADS -c$CONNECTIONS -d${DURATION}s -s close.lua"
 wrk -t"$THREADS" -c"$CONNECTIONS" -d"${DURATION}s" -s "$WORK/close.lua" "$URL"
@@ -83,14 +61,14 @@ echo
 echo "== keep-alive: wrk -t$THREADS -c$CONNECTIONS -d${DURATION}s"
 wrk -t"$THREADS" -c"$CONNECTIONS" -d"${DURATION}s" "$URL"
 echo
-echo "RSS after the wrk runs: $(rss)"
+echo "RSS after the wrk runs: $(rss) kB"
 
 echo
 echo "== $REQUESTS requests, keep-alive: ab -k -n $REQUESTS -c $CONNECTIONS (RSS every quarter)"
 QUARTER=$((REQUESTS / 4))
 for i in 1 2 3 4; do
     ab -q -k -n "$QUARTER" -c "$CONNECTIONS" "$URL" >"$WORK/ab.out" 2>&1 || true
-    echo "after $((i * QUARTER)) more: RSS $(rss), $(grep -E 'Requests per second|Failed requests|Non-2xx' "$WORK/ab.out" | tr -s ' ' | tr '\n' ';')"
+    echo "after $((i * QUARTER)) more: RSS $(rss) kB, $(grep -E 'Requests per second|Failed requests|Non-2xx' "$WORK/ab.out" | tr -s ' ' | tr '\n' ';')"
 done
 
 echo

@@ -8,14 +8,6 @@
 namespace
 {
 
-std::string lowered(std::string_view text)
-{
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return result;
-}
-
 bool isSeparator(char c)
 {
     return c == ',' || std::isspace(static_cast<unsigned char>(c));
@@ -35,11 +27,10 @@ AllowList AllowList::parse(std::string_view text)
             ++end;
         if (end == i)
             break;
-        const std::string entry = lowered(text.substr(i, end - i));
+        const std::string entry = canonicalAddress(text.substr(i, end - i));
         i = end;
         if (entry.front() == '@') {
-            // A domain entry is checked as the domain of a made-up address.
-            if (entry.size() > 1 && isAcceptableAddress("x" + entry))
+            if (isAcceptableDomain(std::string_view(entry).substr(1)))
                 list.m_domains.push_back(entry.substr(1));
             else
                 list.m_invalid.push_back(entry);
@@ -52,14 +43,15 @@ AllowList AllowList::parse(std::string_view text)
     return list;
 }
 
-bool AllowList::allows(std::string_view address) const
+AllowList::Match AllowList::match(std::string_view address) const
 {
-    const std::string wanted = lowered(address);
+    const std::string wanted = canonicalAddress(address);
     if (std::find(m_addresses.begin(), m_addresses.end(), wanted) != m_addresses.end())
-        return true;
+        return Match::Listed;
     const std::size_t at = wanted.rfind('@');
     if (at == std::string::npos)
-        return false;
+        return Match::None;
     const std::string domain = wanted.substr(at + 1);
-    return std::find(m_domains.begin(), m_domains.end(), domain) != m_domains.end();
+    return std::find(m_domains.begin(), m_domains.end(), domain) != m_domains.end() ? Match::Domain
+                                                                                    : Match::None;
 }

@@ -6,18 +6,25 @@
 #include <vector>
 
 // The addresses the server mails to: exact addresses and "@domain" entries,
-// all compared without regard to case. An empty list allows nothing.
+// all compared in their canonical (lower-case) form. An empty list allows
+// nothing.
 class AllowList
 {
 public:
     AllowList() = default;
 
     // Entries separated by commas or white space. Entries that are neither a
-    // valid address nor "@" and a domain end up in invalid().
+    // valid address nor "@" and a valid domain end up in invalid().
     static AllowList parse(std::string_view text);
 
-    bool allows(std::string_view address) const;
+    // How an address is allowed: listed on its own, through an @domain
+    // entry, or not at all.
+    enum class Match { None, Listed, Domain };
+    Match match(std::string_view address) const;
+    bool allows(std::string_view address) const { return match(address) != Match::None; }
+
     bool empty() const { return m_addresses.empty() && m_domains.empty(); }
+    bool hasAddresses() const { return !m_addresses.empty(); }
     const std::vector<std::string> &invalid() const { return m_invalid; }
     std::size_t size() const { return m_addresses.size() + m_domains.size(); }
 

@@ -29,6 +29,8 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
             line.listen = *value;
         else if (argument == "--check-config")
             line.checkConfig = true;
+        else if (argument == "--lenient")
+            line.lenient = true;
         else if (argument == "--help" || argument == "-h")
             line.help = true;
         else if (argument == "--version")
@@ -44,6 +46,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
 std::string usageText()
 {
     return "Usage: orvella-server [--config FILE] [--listen ADDRESS:PORT] [--check-config]\n"
+           "                     [--lenient]\n"
            "\n"
            "Delivers Orvella's e-mail alerts and answers its update check.\n"
            "\n"
@@ -51,6 +54,8 @@ std::string usageText()
            "  --listen ADDRESS:PORT  where to accept HTTP requests (default 0.0.0.0:80,\n"
            "                         or the configuration's listen key)\n"
            "  --check-config         check the configuration and exit\n"
+           "  --lenient              warn about unknown keys and sections instead of refusing\n"
+           "                         to start\n"
            "  --help                 show this text and exit\n"
            "  --version              show the version and exit\n";
 }

@@ -9,6 +9,7 @@ struct CommandLine {
     std::string configPath = "/etc/orvella-server.conf";
     std::optional<std::string> listen;
     bool checkConfig = false;
+    bool lenient = false; // unknown configuration keys are warnings only
     bool help = false;
     bool version = false;
     std::string error; // not empty: the arguments are unusable

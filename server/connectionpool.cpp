@@ -1,40 +1,24 @@
 #include "connectionpool.h"
 
-namespace
-{
-thread_local bool t_rejecting = false;
-}
-
-ConnectionPool::ConnectionPool(std::size_t maxConnections) : m_max(maxConnections)
-{
-    for (std::size_t i = 0; i < maxConnections; ++i)
-        m_threads.emplace_back([this] { work(); });
-}
-
 ConnectionPool::~ConnectionPool()
 {
     shutdown();
 }
 
-bool ConnectionPool::rejecting()
-{
-    return t_rejecting;
-}
-
-void ConnectionPool::enqueue(std::function<void()> fn)
+bool ConnectionPool::tryRun(std::function<void()> job)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_open < m_max) {
-            ++m_open;
-            m_jobs.push_back(std::move(fn));
-            m_ready.notify_one();
-            return;
-        }
+        if (m_shutdown || m_running >= m_max)
+            return false;
+        ++m_running;
+        m_jobs.push_back(std::move(job));
+        // Every job has a thread: one more when all are taken.
+        if (m_threads.size() < m_running)
+            m_threads.emplace_back([this] { work(); });
     }
-    t_rejecting = true;
-    fn();
-    t_rejecting = false;
+    m_ready.notify_one();
+    return true;
 }
 
 void ConnectionPool::shutdown()
@@ -51,18 +35,17 @@ void ConnectionPool::shutdown()
 
 void ConnectionPool::work()
 {
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_ready.wait(lock, [this] { return m_shutdown || !m_jobs.empty(); });
-            if (m_jobs.empty())
-                return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
-        }
+        m_ready.wait(lock, [this] { return m_shutdown || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            return;
+        std::function<void()> job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
         job();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        --m_open;
+        job = nullptr;
+        lock.lock();
+        --m_running;
     }
 }

@@ -1,8 +1,6 @@
 #ifndef ORVELLA_SERVER_CONNECTIONPOOL_H
 #define ORVELLA_SERVER_CONNECTIONPOOL_H
 
-#include <httplib.h>
-
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -10,27 +8,25 @@
 #include <thread>
 #include <vector>
 
-// The HTTP library's task queue, one thread per open connection up to a
-// limit. A connection over the limit is not queued behind the others: it is
-// handled at once on the accepting thread with rejecting() true, so that it
-// can be turned away without waiting for a free thread.
-class ConnectionPool : public httplib::TaskQueue
+// One thread per open connection, up to a limit. Threads are started as
+// connections need them and kept for later ones. A connection over the limit
+// is not queued: tryRun() says no, and the caller turns it away at once.
+class ConnectionPool
 {
 public:
-    explicit ConnectionPool(std::size_t maxConnections);
-    ~ConnectionPool() override;
+    explicit ConnectionPool(std::size_t maxConnections) : m_max(maxConnections) {}
+    ~ConnectionPool();
 
-    void enqueue(std::function<void()> fn) override;
-    void shutdown() override;
-
-    // True on the accepting thread while it turns a connection away.
-    static bool rejecting();
+    // Runs job on a thread of its own; false when maxConnections run already.
+    bool tryRun(std::function<void()> job);
+    // Waits for the running jobs to end and stops the threads.
+    void shutdown();
 
 private:
     void work();
 
     std::size_t m_max;
-    std::size_t m_open = 0; // queued or running
+    std::size_t m_running = 0; // queued or running
     bool m_shutdown = false;
     std::deque<std::function<void()>> m_jobs;
     std::mutex m_mutex;

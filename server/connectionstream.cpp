@@ -1,12 +1,11 @@
 #include "connectionstream.h"
 
 #include "logline.h"
+#include "requesthead.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,21 +16,13 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-int toPollTimeout(std::chrono::milliseconds timeout)
+int pollTimeout(Clock::time_point until)
 {
-    if (timeout.count() <= 0)
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0)
         return 0;
-    return timeout.count() > 3600000 ? 3600000 : int(timeout.count());
+    return left > 3600000 ? 3600000 : int(left);
 }
-
-const char tooLargeAnswer[] = "HTTP/1.1 431 Request Header Fields Too Large\r\n"
-                              "Content-Type: text/plain; charset=utf-8\r\n"
-                              "Content-Length: 18\r\nConnection: close\r\n\r\n"
-                              "request too large\n";
-const char tooSlowAnswer[] = "HTTP/1.1 408 Request Timeout\r\n"
-                             "Content-Type: text/plain; charset=utf-8\r\n"
-                             "Content-Length: 16\r\nConnection: close\r\n\r\n"
-                             "request too slow\n";
 
 } // namespace
 
@@ -56,37 +47,87 @@ void socketAddress(int fd, bool peer, std::string &ip, int &port)
     port = std::atoi(service);
 }
 
-ConnectionStream::ConnectionStream(int fd, int stopFd, const Limits &limits)
-    : m_fd(fd), m_stopFd(stopFd), m_limits(limits)
+ConnectionStream::ConnectionStream(int fd, std::string clientIp, int stopFd, const Limits &limits,
+                                   ClientSlots &slots)
+    : m_fd(fd), m_stopFd(stopFd), m_limits(limits), m_slots(slots), m_clientIp(std::move(clientIp)),
+      m_opened(Clock::now())
 {
-    socketAddress(fd, true, m_clientIp, m_clientPort);
+    m_buffer.reserve(m_limits.maxHeaderBytes);
 }
 
-bool ConnectionStream::beginRequest(bool first)
+ConnectionStream::~ConnectionStream()
 {
-    m_inHeader = true;
-    m_headerBytes = 0;
-    m_deadline = Clock::now() + m_limits.headerTimeout;
-    if (m_cutOff != CutOff::None || m_closed || m_closeAfterAnswer)
-        return false;
-    if (m_begin < m_end)
-        return true; // the next request came with the last one
-    // The first request's header clock runs from the connection; a later
-    // request's idle wait is the keep-alive time, and silence ends it quietly.
-    const Milliseconds wait = first ? m_limits.headerTimeout : m_limits.keepAliveTimeout;
-    const Wait waited = waitReadable(wait);
-    if (waited == Wait::TimedOut && first)
-        cut(CutOff::TooSlow);
-    return waited == Wait::Ready;
+    endSlow();
 }
 
-ConnectionStream::Wait ConnectionStream::waitReadable(Milliseconds timeout) const
+void ConnectionStream::endSlow(bool timedOut)
 {
-    const Clock::time_point until = Clock::now() + timeout;
+    // Cut off at the header timeout, its slot stays taken as long again.
+    if (m_slow)
+        m_slots.releaseSlow(m_clientIp,
+                            timedOut ? Clock::now() + m_limits.headerTimeout : Clock::time_point());
+    m_slow = false;
+}
+
+ConnectionStream::Next ConnectionStream::readHead(bool first, std::string &head)
+{
+    if (m_cutOff != CutOff::None)
+        return Next::CutOff;
+    Clock::time_point start = m_opened;
+    if (!first) {
+        if (m_buffer.empty()) {
+            if (waitReadable(Clock::now() + m_limits.keepAliveTimeout) != Wait::Ready || !receive())
+                return Next::Closed;
+        }
+        start = Clock::now();
+    }
+    const Clock::time_point deadline = start + m_limits.headerTimeout;
+    const Clock::time_point slowAt = start + std::min(m_limits.slowAfter, m_limits.headerTimeout);
+    for (;;) {
+        // Empty lines before a request are allowed and skipped.
+        std::size_t blank = 0;
+        while (blank < m_buffer.size() && (m_buffer[blank] == '\r' || m_buffer[blank] == '\n'))
+            ++blank;
+        m_buffer.erase(0, blank);
+
+        const std::size_t length = requestHeadLength(m_buffer);
+        if (length > m_limits.maxHeaderBytes ||
+            (length == 0 && m_buffer.size() >= m_limits.maxHeaderBytes)) {
+            cut(CutOff::TooLarge);
+            return Next::CutOff;
+        }
+        if (length > 0) {
+            head.assign(m_buffer, 0, length);
+            m_buffer.erase(0, length);
+            endSlow();
+            return Next::Request;
+        }
+        // Checked before each wait, so a steady trickle cannot outrun them.
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            cut(CutOff::TooSlow);
+            return Next::CutOff;
+        }
+        if (now >= slowAt && !m_slow) {
+            if (!m_slots.takeSlow(m_clientIp, now)) {
+                cut(CutOff::TooManySlow);
+                return Next::CutOff;
+            }
+            m_slow = true;
+        }
+        const Wait waited = waitReadable(m_slow ? deadline : std::min(deadline, slowAt));
+        if (waited == Wait::Closed)
+            return Next::Closed;
+        if (waited == Wait::Ready && !receive())
+            return Next::Closed;
+    }
+}
+
+ConnectionStream::Wait ConnectionStream::waitReadable(Clock::time_point until) const
+{
     for (;;) {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        const auto left = std::chrono::duration_cast<Milliseconds>(until - Clock::now());
-        const int ready = ::poll(fds, m_stopFd >= 0 ? 2 : 1, toPollTimeout(left));
+        const int ready = ::poll(fds, m_stopFd >= 0 ? 2 : 1, pollTimeout(until));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0 || (fds[1].revents & POLLIN))
@@ -97,107 +138,70 @@ ConnectionStream::Wait ConnectionStream::waitReadable(Milliseconds timeout) cons
     }
 }
 
-bool ConnectionStream::fill()
+bool ConnectionStream::receive()
 {
-    if (m_cutOff != CutOff::None || m_closed)
-        return false;
-    Milliseconds timeout = m_limits.bodyTimeout;
-    if (m_inHeader) {
-        // Checked before waiting too, so a steady trickle cannot outrun it.
-        timeout = std::chrono::duration_cast<Milliseconds>(m_deadline - Clock::now());
-        if (timeout.count() <= 0) {
-            cut(CutOff::TooSlow);
-            return false;
-        }
-    }
-    const Wait waited = waitReadable(timeout);
-    if (waited == Wait::TimedOut && m_inHeader) {
-        cut(CutOff::TooSlow);
-        return false;
-    }
-    if (waited != Wait::Ready) {
-        m_closed = true;
-        return false;
-    }
+    char chunk[8192];
+    const std::size_t room =
+        m_buffer.size() < m_limits.maxHeaderBytes ? m_limits.maxHeaderBytes - m_buffer.size() : 0;
+    const std::size_t wanted = room < sizeof chunk ? room : sizeof chunk;
+    if (wanted == 0)
+        return true;
     ssize_t got;
     do
-        got = ::recv(m_fd, m_buffer, sizeof m_buffer, 0);
+        got = ::recv(m_fd, chunk, wanted, 0);
     while (got < 0 && errno == EINTR);
-    if (got <= 0) {
-        m_closed = true;
+    if (got <= 0)
         return false;
-    }
-    m_begin = 0;
-    m_end = std::size_t(got);
+    m_buffer.append(chunk, std::size_t(got));
     return true;
 }
 
-ssize_t ConnectionStream::read(char *ptr, std::size_t size)
+bool ConnectionStream::write(std::string_view text)
 {
-    if (m_begin == m_end && !fill())
-        return -1;
-    std::size_t n = std::min(size, m_end - m_begin);
-    if (m_inHeader) {
-        if (m_headerBytes >= m_limits.maxHeaderBytes) {
-            cut(CutOff::TooLarge);
-            return -1;
-        }
-        n = std::min(n, m_limits.maxHeaderBytes - m_headerBytes);
-        m_headerBytes += n;
+    const Clock::time_point until = Clock::now() + m_limits.writeTimeout;
+    while (!text.empty()) {
+        pollfd fds = {m_fd, POLLOUT, 0};
+        const int ready = ::poll(&fds, 1, pollTimeout(until));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready != 1 || !(fds.revents & POLLOUT))
+            return false;
+        const ssize_t sent = ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (sent <= 0)
+            return false;
+        text.remove_prefix(std::size_t(sent));
     }
-    std::memcpy(ptr, m_buffer + m_begin, n);
-    m_begin += n;
-    return ssize_t(n);
-}
-
-bool ConnectionStream::is_readable() const
-{
-    return m_begin < m_end || waitReadable(m_limits.bodyTimeout) == Wait::Ready;
-}
-
-bool ConnectionStream::is_writable() const
-{
-    pollfd fds = {m_fd, POLLOUT, 0};
-    return m_cutOff == CutOff::None && ::poll(&fds, 1, toPollTimeout(m_limits.writeTimeout)) == 1 &&
-           (fds.revents & POLLOUT);
-}
-
-ssize_t ConnectionStream::write(const char *ptr, std::size_t size)
-{
-    // After a cut-off the library's own error answer must not follow ours.
-    if (m_cutOff != CutOff::None || !is_writable())
-        return -1;
-    ssize_t sent;
-    do
-        sent = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
-    while (sent < 0 && errno == EINTR);
-    return sent;
+    return true;
 }
 
 void ConnectionStream::cut(CutOff why)
 {
     if (m_cutOff != CutOff::None)
         return;
-    const char *answer = why == CutOff::TooLarge ? tooLargeAnswer : tooSlowAnswer;
-    const std::size_t length =
-        why == CutOff::TooLarge ? sizeof tooLargeAnswer - 1 : sizeof tooSlowAnswer - 1;
-    write(answer, length);
+    const bool large = why == CutOff::TooLarge;
+    write(large ? formatAnswer(431, "text/plain; charset=utf-8", "request too large\n", false)
+                : formatAnswer(408, "text/plain; charset=utf-8", "request too slow\n", false));
     m_cutOff = why;
-    logLine("request " + m_clientIp + " " +
-            (why == CutOff::TooLarge
-                 ? "431 request header over " + std::to_string(m_limits.maxHeaderBytes) + " bytes"
-                 : "408 request header not complete in " +
-                       std::to_string(m_limits.headerTimeout.count()) + " ms") +
-            ", cut off");
-}
-
-void ConnectionStream::get_remote_ip_and_port(std::string &ip, int &port) const
-{
-    ip = m_clientIp;
-    port = m_clientPort;
-}
-
-void ConnectionStream::get_local_ip_and_port(std::string &ip, int &port) const
-{
-    socketAddress(m_fd, false, ip, port);
+    std::string reason;
+    switch (why) {
+    case CutOff::TooLarge:
+        reason = "431 request header over " + std::to_string(m_limits.maxHeaderBytes) + " bytes";
+        break;
+    case CutOff::TooSlow:
+        reason = "408 request header not complete in " +
+                 std::to_string(m_limits.headerTimeout.count()) + " ms";
+        break;
+    default:
+        reason = "408 request header not complete in " +
+                 std::to_string(m_limits.slowAfter.count()) + " ms with " +
+                 std::to_string(m_slots.limits().slowPerClient) +
+                 " slow connection(s) from this client or " +
+                 std::to_string(m_slots.limits().slowTotal) + " in all already open";
+        break;
+    }
+    endSlow(why == CutOff::TooSlow);
+    logThrottled(reason.substr(0, 3) + " cut off",
+                 "request " + m_clientIp + " " + reason + ", cut off");
 }

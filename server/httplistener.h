@@ -1,46 +1,50 @@
 #ifndef ORVELLA_SERVER_HTTPLISTENER_H
 #define ORVELLA_SERVER_HTTPLISTENER_H
 
+#include "clientslots.h"
+#include "connectionpool.h"
 #include "connectionstream.h"
 #include "router.h"
 #include "serverconfig.h"
 
-#include <httplib.h>
-
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
-// The HTTP front: the library parses requests and writes answers; this class
-// owns each connection's life (limits, keep-alive, cut-offs, the cap on open
-// connections) and writes one log line per request.
-class HttpListener : public httplib::Server
+// The HTTP front: accepts connections, keeps the caps on open connections
+// (in all and per client) and on slow ones, serves each connection's
+// requests on a thread of its own, and writes one log line per request.
+class HttpListener
 {
 public:
-    HttpListener(Router &router, const ConnectionStream::Limits &limits, std::size_t maxConnections,
-                 std::size_t maxPerClient);
-    ~HttpListener() override;
+    struct Limits {
+        ConnectionStream::Limits stream;
+        ClientSlots::Limits clients;
+        std::size_t maxConnections = 128;
+    };
 
-    // Binds and listens; the port actually bound (for port 0) in boundPort.
+    HttpListener(Router &router, const Limits &limits);
+    ~HttpListener();
+    HttpListener(const HttpListener &) = delete;
+    HttpListener &operator=(const HttpListener &) = delete;
+
+    // Binds and listens, alone on the address: a second server on it fails
+    // here. The port actually bound (for port 0) in boundPort.
     bool open(const ListenAddress &address, int &boundPort, std::string &error);
     // Serves until stopServing() is called from another thread.
     bool serve();
     void stopServing();
 
 private:
-    bool process_and_close_socket(socket_t sock) override;
-    void handle(const httplib::Request &request, httplib::Response &response);
-    void logRequest(const httplib::Request &request, const httplib::Response &response);
-    // Counts a connection from the client; false when it has too many open.
-    bool admit(const std::string &client);
-    void release(const std::string &client);
+    void turnAway(int fd, const std::string &client, const char *why);
+    void serveConnection(int fd, const std::string &client);
+    // Answers one request; false when the connection must end after it.
+    bool answer(ConnectionStream &stream, const std::string &text, bool last);
 
     Router &m_router;
-    ConnectionStream::Limits m_limits;
+    Limits m_limits;
+    ClientSlots m_slots;
+    ConnectionPool m_pool;
+    int m_listenFd = -1;
     int m_stopFd = -1;
-    std::size_t m_maxPerClient;
-    std::mutex m_clientsMutex;
-    std::unordered_map<std::string, std::size_t> m_openPerClient;
 };
 
 #endif

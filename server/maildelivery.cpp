@@ -56,6 +56,7 @@ void MailDelivery::run()
         m_woken = false;
         lock.unlock();
 
+        settle();
         // The folder is the truth: what is in it waits, whoever put it there.
         const std::vector<std::string> names = m_spool.waiting();
         for (auto it = m_schedule.begin(); it != m_schedule.end();)
@@ -74,6 +75,8 @@ void MailDelivery::run()
         for (const auto &entry : m_schedule)
             if (entry.second.attempts > 0 && (!next || entry.second.next < *next))
                 next = entry.second.next;
+        if (!m_unsettled.empty() && (!next || WallClock::now() + m_firstRetry < *next))
+            next = WallClock::now() + m_firstRetry;
 
         lock.lock();
         const auto ready = [this] { return m_stopping || m_woken; };
@@ -81,6 +84,37 @@ void MailDelivery::run()
             m_changed.wait_until(lock, *next, ready);
         else
             m_changed.wait(lock, ready);
+    }
+}
+
+bool MailDelivery::finish(const std::string &name, Unsettled step, std::string &error)
+{
+    switch (step) {
+    case Unsettled::Sent:
+        return m_spool.removeSent(name, error);
+    case Unsettled::BackToSpool:
+        return m_spool.unmarkSending(name, error);
+    case Unsettled::Aside:
+        return m_spool.moveSendingAside(name, error);
+    }
+    return false;
+}
+
+void MailDelivery::settle()
+{
+    for (auto it = m_unsettled.begin(); it != m_unsettled.end();) {
+        std::string error;
+        if (!finish(it->first, it->second, error)) {
+            logThrottled("unsettled", "delivery " + it->first +
+                                          ": the spool still cannot record it (" + error + ")");
+            ++it;
+            continue;
+        }
+        logLine("delivery " + it->first + ": spool writable again, " +
+                (it->second == Unsettled::Sent          ? "removed from sending/"
+                 : it->second == Unsettled::BackToSpool ? "back in the spool"
+                                                        : "moved to failed/"));
+        it = m_unsettled.erase(it);
     }
 }
 
@@ -94,19 +128,38 @@ void MailDelivery::deliver(const std::string &name, Schedule &schedule)
         m_schedule.erase(name);
         return;
     }
-    const SmtpOutcome outcome = sendMail(m_smtp, *mail);
     const std::string head = "delivery " + name + " to " + mail->recipient + ": ";
+    const auto retryLater = [&](const std::string &why) {
+        ++schedule.attempts;
+        const std::chrono::seconds delay = retryDelay(schedule.attempts, m_firstRetry);
+        schedule.next = WallClock::now() + delay;
+        logLine(head + why + "; retry in " + std::to_string(delay.count()) + " s");
+    };
+    std::string error;
+    // Sent only once it is on record as being sent.
+    if (!m_spool.markSending(name, error)) {
+        retryLater("not sent, cannot move it to sending/: " + error);
+        return;
+    }
+    const SmtpOutcome outcome = sendMail(m_smtp, *mail);
     const std::string code = outcome.code ? " (" + std::to_string(outcome.code) + ")" : "";
+    const auto record = [&](Unsettled step, const std::string &what) {
+        m_schedule.erase(name);
+        if (finish(name, step, error)) {
+            logLine(head + what);
+            return;
+        }
+        m_unsettled[name] = step;
+        logLine(head + what + "; the spool cannot record it (" + error +
+                "): left in sending/, never sent again, recorded when the spool is writable");
+    };
     switch (outcome.result) {
     case SmtpOutcome::Accepted:
-        m_spool.remove(name);
-        logLine(head + "accepted" + code);
-        m_schedule.erase(name);
+        record(Unsettled::Sent, "accepted" + code);
         return;
     case SmtpOutcome::Refused:
-        m_spool.moveAside(name);
-        logLine(head + "refused for good" + code + ": " + outcome.detail + "; moved to failed/");
-        m_schedule.erase(name);
+        record(Unsettled::Aside,
+               "refused for good" + code + ": " + outcome.detail + "; moved to failed/");
         return;
     case SmtpOutcome::TryLater:
         break;
@@ -114,15 +167,17 @@ void MailDelivery::deliver(const std::string &name, Schedule &schedule)
     const WallTime now = WallClock::now();
     const auto accepted = MailSpool::acceptedAt(name).value_or(now);
     if (now - accepted >= m_retryFor) {
-        m_spool.moveAside(name);
-        logLine(head + "not delivered" + code + ": " + outcome.detail + "; gave up after " +
-                std::to_string(m_retryFor.count()) + " s, moved to failed/");
-        m_schedule.erase(name);
+        record(Unsettled::Aside, "not delivered" + code + ": " + outcome.detail +
+                                     "; gave up after " + std::to_string(m_retryFor.count()) +
+                                     " s, moved to failed/");
         return;
     }
-    ++schedule.attempts;
-    const std::chrono::seconds delay = retryDelay(schedule.attempts, m_firstRetry);
-    schedule.next = now + delay;
-    logLine(head + "not delivered" + code + ": " + outcome.detail + "; retry in " +
-            std::to_string(delay.count()) + " s");
+    if (!m_spool.unmarkSending(name, error)) {
+        m_unsettled[name] = Unsettled::BackToSpool;
+        m_schedule.erase(name);
+        logLine(head + "not delivered" + code + ": " + outcome.detail +
+                "; cannot put it back from sending/ (" + error + "), retried once it can");
+        return;
+    }
+    retryLater("not delivered" + code + ": " + outcome.detail);
 }

@@ -1,5 +1,7 @@
 #include "mailspool.h"
 
+#include "writeall.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,22 +34,6 @@ bool makeFolder(const std::string &path, std::string &error)
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         error = path + ": not a folder";
         return false;
-    }
-    return true;
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    const char *data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        left -= std::size_t(written);
     }
     return true;
 }
@@ -92,9 +79,51 @@ std::optional<SpooledMail> parseSpooledMail(std::string_view text)
     return mail;
 }
 
-bool MailSpool::prepare(std::string &error) const
+MailSpool::~MailSpool()
 {
-    if (!makeFolder(m_folder, error) || !makeFolder(m_folder + "/tmp", error) ||
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+bool MailSpool::lock(std::string &error)
+{
+    const std::string lockPath = m_folder + "/lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+    if (fd < 0) {
+        error = lockPath + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int why = errno;
+        char pid[32] = "";
+        const ssize_t got = ::pread(fd, pid, sizeof pid - 1, 0);
+        if (got > 0)
+            pid[got] = '\0';
+        ::close(fd);
+        error = why == EWOULDBLOCK
+                    ? m_folder + " is in use by another orvella-server" +
+                          (got > 0 ? std::string(" (pid ") + std::to_string(std::atoi(pid)) + ")"
+                                   : std::string())
+                    : lockPath + ": " + std::strerror(why);
+        return false;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+        // The lock holds all the same; the number is only for the message.
+    }
+    m_lockFd = fd;
+    return true;
+}
+
+bool MailSpool::prepare(std::string &error)
+{
+    if (!makeFolder(m_folder, error))
+        return false;
+    // Taken before anything in the folder is touched: clearing tmp/ would
+    // destroy another server's mails being written.
+    if (m_lockFd < 0 && !lock(error))
+        return false;
+    if (!makeFolder(m_folder + "/tmp", error) || !makeFolder(m_folder + "/sending", error) ||
         !makeFolder(m_folder + "/failed", error))
         return false;
     // Whatever is in tmp/ was being written when an earlier run stopped; it
@@ -136,6 +165,23 @@ std::optional<std::string> MailSpool::add(const SpooledMail &mail, WallTime now,
     return std::string(name);
 }
 
+std::vector<std::string> MailSpool::setAsideUnsure()
+{
+    std::vector<std::string> names;
+    const std::string sending = m_folder + "/sending";
+    if (DIR *folder = ::opendir(sending.c_str())) {
+        while (const dirent *entry = ::readdir(folder))
+            if (entry->d_name[0] != '.')
+                names.push_back(entry->d_name);
+        ::closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    std::string error;
+    for (const std::string &name : names)
+        moveSendingAside(name, error);
+    return names;
+}
+
 std::vector<std::string> MailSpool::waiting() const
 {
     std::vector<std::string> names;
@@ -174,6 +220,42 @@ bool MailSpool::remove(const std::string &name) const
 bool MailSpool::moveAside(const std::string &name) const
 {
     return ::rename((m_folder + "/" + name).c_str(), (m_folder + "/failed/" + name).c_str()) == 0;
+}
+
+namespace
+{
+
+bool renamed(const std::string &from, const std::string &to, std::string &error)
+{
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+} // namespace
+
+bool MailSpool::markSending(const std::string &name, std::string &error) const
+{
+    return renamed(m_folder + "/" + name, m_folder + "/sending/" + name, error);
+}
+
+bool MailSpool::unmarkSending(const std::string &name, std::string &error) const
+{
+    return renamed(m_folder + "/sending/" + name, m_folder + "/" + name, error);
+}
+
+bool MailSpool::moveSendingAside(const std::string &name, std::string &error) const
+{
+    return renamed(m_folder + "/sending/" + name, m_folder + "/failed/" + name, error);
+}
+
+bool MailSpool::removeSent(const std::string &name, std::string &error) const
+{
+    if (::unlink((m_folder + "/sending/" + name).c_str()) == 0 || errno == ENOENT)
+        return true;
+    error = std::strerror(errno);
+    return false;
 }
 
 std::optional<WallTime> MailSpool::acceptedAt(const std::string &name)

@@ -22,16 +22,27 @@ std::optional<SpooledMail> parseSpooledMail(std::string_view text);
 
 // The spool folder: one file per accepted mail, named after the time it was
 // accepted so that the oldest goes first. Files are written in tmp/ and
-// renamed into place, so a mail is there whole or not at all; mails the SMTP
-// server refused for good are moved to failed/.
+// renamed into place, so a mail is there whole or not at all. A mail is moved
+// into sending/ before it is handed to the SMTP server and removed from
+// there once the server took it, so no mail can be sent twice: what an
+// earlier run left in sending/ may have been sent and goes to failed/, as do
+// mails the SMTP server refused for good. The file "lock" keeps a second
+// server off the folder.
 class MailSpool
 {
 public:
     explicit MailSpool(std::string folder) : m_folder(std::move(folder)) {}
+    ~MailSpool();
+    MailSpool(const MailSpool &) = delete;
+    MailSpool &operator=(const MailSpool &) = delete;
 
-    // Creates the folder and its tmp/ and failed/, and clears tmp/ of
+    // Creates the folder, takes its lock (held until the spool is
+    // destroyed), creates tmp/, sending/ and failed/, and clears tmp/ of
     // files an earlier run left half written; on failure says why.
-    bool prepare(std::string &error) const;
+    bool prepare(std::string &error);
+
+    // Moves what an earlier run left in sending/ to failed/; their names.
+    std::vector<std::string> setAsideUnsure();
 
     // The new file's name, or nullopt when it could not be written.
     std::optional<std::string> add(const SpooledMail &mail, WallTime now, std::string &error);
@@ -42,14 +53,23 @@ public:
     bool remove(const std::string &name) const;
     bool moveAside(const std::string &name) const;
 
+    // The steps of one delivery; on failure each says why in error.
+    bool markSending(const std::string &name, std::string &error) const;
+    bool unmarkSending(const std::string &name, std::string &error) const;
+    bool removeSent(const std::string &name, std::string &error) const;
+    bool moveSendingAside(const std::string &name, std::string &error) const;
+
     // When the mail was accepted, from its name.
     static std::optional<WallTime> acceptedAt(const std::string &name);
 
     const std::string &folder() const { return m_folder; }
 
 private:
+    bool lock(std::string &error);
+
     std::string m_folder;
     unsigned m_sequence = 0;
+    int m_lockFd = -1;
 };
 
 #endif

@@ -10,25 +10,46 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <pthread.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 namespace
 {
 
-bool readFile(const std::string &path, std::string &text)
+// A folder or a device read as a file gives nothing or garbage, and the
+// server would start with its defaults: only a regular file will do.
+bool readFile(const std::string &path, std::string &text, std::string &error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    struct stat info {
+    };
+    if (::stat(path.c_str(), &info) != 0) {
+        error = std::strerror(errno);
         return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = std::strerror(errno ? errno : EACCES);
+        return false;
+    }
     std::ostringstream contents;
     contents << file.rdbuf();
     text = contents.str();
-    return !file.bad();
+    if (file.bad()) {
+        error = "read error";
+        return false;
+    }
+    return true;
 }
 
 std::string withoutTrailingNewlines(std::string text)
@@ -57,11 +78,12 @@ int main(int argc, char *argv[])
     }
 
     std::string text;
-    if (!readFile(line.configPath, text)) {
-        std::cerr << "orvella-server: cannot read " << line.configPath << "\n";
+    std::string error;
+    if (!readFile(line.configPath, text, error)) {
+        std::cerr << "orvella-server: cannot read " << line.configPath << ": " << error << "\n";
         return 1;
     }
-    ConfigResult result = parseConfig(text);
+    ConfigResult result = parseConfig(text, line.lenient);
     for (const std::string &warning : result.warnings)
         std::cerr << line.configPath << ": warning: " << warning << "\n";
     for (const std::string &error : result.errors)
@@ -83,9 +105,9 @@ int main(int argc, char *argv[])
     smtp.user = config.smtpUser;
     if (!config.passwordFile.empty()) {
         std::string password;
-        if (!readFile(config.passwordFile, password)) {
+        if (!readFile(config.passwordFile, password, error)) {
             std::cerr << "orvella-server: cannot read the password file " << config.passwordFile
-                      << "\n";
+                      << ": " << error << "\n";
             return 1;
         }
         smtp.password = withoutTrailingNewlines(password);
@@ -96,11 +118,14 @@ int main(int argc, char *argv[])
     }
 
     MailSpool spool(config.spool);
-    std::string error;
     if (!spool.prepare(error)) {
         std::cerr << "orvella-server: spool folder: " << error << "\n";
         return 1;
     }
+    for (const std::string &name : spool.setAsideUnsure())
+        logLine("delivery " + name +
+                ": was being sent when an earlier run stopped, so the SMTP "
+                "server may have taken it; not sent again, moved to failed/");
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     // Signals are taken by one thread; every other thread blocks them.
@@ -116,14 +141,20 @@ int main(int argc, char *argv[])
     alertSettings.allow = config.allow;
     alertSettings.holdOff = std::chrono::seconds(config.holdOffSeconds);
     alertSettings.maxPerHour = config.maxPerHour;
+    alertSettings.maxHeldAddresses = std::size_t(config.maxHeldAddresses);
     alertSettings.from = config.from;
+    alertSettings.journalPath = config.spool + "/holdoffs";
     AlertDesk desk(alertSettings, spool, [&delivery] { delivery.wake(); });
+    desk.load(WallClock::now());
     Router router({config.maxRequestsPerSecond, config.latestVersions, config.downloadUrl}, desk);
 
-    ConnectionStream::Limits limits;
-    limits.headerTimeout = std::chrono::seconds(config.headerTimeoutSeconds);
-    HttpListener listener(router, limits, std::size_t(config.maxConnections),
-                          std::size_t(config.maxConnectionsPerClient));
+    HttpListener::Limits limits;
+    limits.stream.headerTimeout = std::chrono::seconds(config.headerTimeoutSeconds);
+    limits.clients.connectionsPerClient = std::size_t(config.maxConnectionsPerClient);
+    limits.clients.slowTotal = std::size_t(config.maxSlowHeaders);
+    limits.clients.slowPerClient = std::size_t(config.maxSlowHeadersPerClient);
+    limits.maxConnections = std::size_t(config.maxConnections);
+    HttpListener listener(router, limits);
     int port = 0;
     if (!listener.open(config.listen, port, error)) {
         std::cerr << "orvella-server: cannot listen on " << config.listen.host << ":"
@@ -152,6 +183,7 @@ int main(int argc, char *argv[])
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
     desk.stop();
+    logLeftOutLines();
     delivery.stop();
     curl_global_cleanup();
     logLine("stopped");

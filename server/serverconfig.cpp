@@ -87,22 +87,27 @@ private:
     ConfigResult &m_result;
 };
 
-void checkKnownKeys(GKeyFile *file, ConfigResult &result)
+void checkKnownKeys(GKeyFile *file, bool lenient, ConfigResult &result)
 {
     static const std::map<std::string, std::set<std::string>> known = {
         {"server",
-         {"listen", "spool", "max_connections", "max_connections_per_client", "header_timeout"}},
+         {"listen", "spool", "max_connections", "max_connections_per_client", "header_timeout",
+          "max_slow_headers", "max_slow_headers_per_client"}},
         {"smtp", {"url", "starttls", "user", "password_file", "from", "retry_delay", "retry_for"}},
-        {"alerts", {"allow", "holdoff", "max_per_hour", "max_requests_per_second"}},
+        {"alerts",
+         {"allow", "holdoff", "max_per_hour", "max_requests_per_second", "max_held_addresses"}},
         {"updates", {"download_url"}},
     };
+    // A misspelt key would silently leave its default in force.
+    std::vector<std::string> &list = lenient ? result.warnings : result.errors;
+    const std::string tail = lenient ? " is ignored" : " (--lenient ignores it)";
     gsize groupCount = 0;
     gchar **groups = g_key_file_get_groups(file, &groupCount);
     for (gsize g = 0; g < groupCount; ++g) {
         const std::string group = groups[g];
         const auto section = known.find(group);
         if (section == known.end()) {
-            result.warnings.push_back("unknown section [" + group + "] is ignored");
+            list.push_back("unknown section [" + group + "]" + tail);
             continue;
         }
         gsize keyCount = 0;
@@ -113,11 +118,50 @@ void checkKnownKeys(GKeyFile *file, ConfigResult &result)
                 group == "updates" && std::all_of(key.begin(), key.end(),
                                                   [](unsigned char c) { return std::isdigit(c); });
             if (!productId && !section->second.count(key))
-                result.warnings.push_back("unknown key " + key + " in [" + group + "] is ignored");
+                list.push_back("unknown key " + key + " in [" + group + "]" + tail);
         }
         g_strfreev(keys);
     }
     g_strfreev(groups);
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && isTrimChar(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isTrimChar(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// GKeyFile keeps the last of a key given twice without a word, so the text
+// is read once more for that, with line numbers for the message.
+void checkRepeatedKeys(std::string_view text, ConfigResult &result)
+{
+    std::map<std::pair<std::string, std::string>, int> seen;
+    std::string group;
+    int number = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        ++number;
+        if (line.empty() || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            group = std::string(line.substr(1, line.find(']') - 1));
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const std::string key(trimmed(line.substr(0, equals)));
+        const auto added = seen.emplace(std::make_pair(group, key), number);
+        if (!added.second)
+            result.errors.push_back("[" + group + "] " + key + ": given twice, on lines " +
+                                    std::to_string(added.first->second) + " and " +
+                                    std::to_string(number));
+    }
 }
 
 bool isHttpUrl(const std::string &url)
@@ -166,7 +210,7 @@ std::string stripInlineComment(std::string_view value)
     return std::string(value.substr(begin, end - begin));
 }
 
-ConfigResult parseConfig(std::string_view text)
+ConfigResult parseConfig(std::string_view text, bool lenient)
 {
     ConfigResult result;
     // Editors on other systems start files with a byte order mark.
@@ -179,7 +223,8 @@ ConfigResult parseConfig(std::string_view text)
         g_clear_error(&error);
         return result;
     }
-    checkKnownKeys(file.get(), result);
+    checkRepeatedKeys(text, result);
+    checkKnownKeys(file.get(), lenient, result);
 
     ServerConfig config;
     SectionReader read(file.get(), result);
@@ -198,6 +243,8 @@ ConfigResult parseConfig(std::string_view text)
     read.number("server", "max_connections", 1, 10000, config.maxConnections);
     read.number("server", "max_connections_per_client", 1, 10000, config.maxConnectionsPerClient);
     read.number("server", "header_timeout", 1, 3600, config.headerTimeoutSeconds);
+    read.number("server", "max_slow_headers", 1, 10000, config.maxSlowHeaders);
+    read.number("server", "max_slow_headers_per_client", 1, 10000, config.maxSlowHeadersPerClient);
 
     config.smtpUrl = read.text("smtp", "url", std::string());
     const std::string starttls = read.text("smtp", "starttls", "required");
@@ -219,6 +266,7 @@ ConfigResult parseConfig(std::string_view text)
     read.number("alerts", "holdoff", 1, 7 * 86400, config.holdOffSeconds);
     read.number("alerts", "max_per_hour", 0, 1000000, config.maxPerHour);
     read.number("alerts", "max_requests_per_second", 1, 1000000, config.maxRequestsPerSecond);
+    read.number("alerts", "max_held_addresses", 1, 1000000, config.maxHeldAddresses);
 
     // Mail settings matter only when some address may be mailed.
     if (!config.allow.empty()) {

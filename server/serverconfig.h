@@ -21,9 +21,12 @@ struct ServerConfig {
     // [server]
     ListenAddress listen{"0.0.0.0", 80};
     std::string spool = "/var/lib/orvella-server/spool";
-    int maxConnections = 64;
+    int maxConnections = 128;
     int maxConnectionsPerClient = 16;
     int headerTimeoutSeconds = 10;
+    // Connections whose request header is still not complete after a second.
+    int maxSlowHeaders = 32;
+    int maxSlowHeadersPerClient = 4;
     // [smtp]
     std::string smtpUrl;
     bool starttlsRequired = true;
@@ -37,6 +40,7 @@ struct ServerConfig {
     int holdOffSeconds = 300;
     int maxPerHour = 60;
     int maxRequestsPerSecond = 20;
+    int maxHeldAddresses = 1000;
     // [updates]
     LatestVersions latestVersions;
     std::string downloadUrl;
@@ -52,8 +56,9 @@ struct ConfigResult {
 // surrounding white space.
 std::string stripInlineComment(std::string_view value);
 
-// Reads the INI text of the configuration file. Checks every value; an
-// unknown key or section is a warning, anything unusable an error.
-ConfigResult parseConfig(std::string_view text);
+// Reads the INI text of the configuration file. Checks every value; a key
+// given twice and anything unusable is an error, and so is an unknown key or
+// section unless lenient (then it is a warning and ignored).
+ConfigResult parseConfig(std::string_view text, bool lenient = false);
 
 #endif

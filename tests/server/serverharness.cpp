@@ -9,7 +9,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-SmtpSink::SmtpSink(const QString &maildir) : m_maildir(maildir) {}
+SmtpSink::SmtpSink(const QString &maildir, const QString &holdFile)
+    : m_maildir(maildir), m_holdFile(holdFile)
+{
+}
 
 SmtpSink::~SmtpSink()
 {
@@ -19,8 +22,11 @@ SmtpSink::~SmtpSink()
 bool SmtpSink::start(quint16 port)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start("/usr/bin/python3",
-                    {ORVELLA_SMTP_SINK, "--maildir", m_maildir, "--port", QString::number(port)});
+    QStringList arguments = {ORVELLA_SMTP_SINK, "--maildir", m_maildir, "--port",
+                             QString::number(port)};
+    if (!m_holdFile.isEmpty())
+        arguments << "--hold" << m_holdFile;
+    m_process.start("/usr/bin/python3", arguments);
     if (!m_process.waitForStarted(10000))
         return false;
     QByteArray out;
@@ -114,6 +120,13 @@ bool ServerProcess::stop()
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0 && !reported;
 }
 
+void ServerProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(10000);
+    m_log += m_process.readAllStandardError();
+}
+
 QStringList ServerProcess::log()
 {
     m_log += m_process.readAllStandardError();
@@ -157,6 +170,36 @@ QByteArray bodyOf(const QByteArray &reply)
 {
     const int end = reply.indexOf("\r\n\r\n");
     return end < 0 ? QByteArray() : reply.mid(end + 4);
+}
+
+int runServer(const QStringList &arguments, QByteArray &output)
+{
+    QProcess process;
+    process.start(ORVELLA_SERVER_BINARY, arguments);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return -1;
+    }
+    output = process.readAllStandardError() + process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QByteArray headerValue(const QByteArray &mail, const QByteArray &name)
+{
+    for (const QByteArray &line : mail.left(mail.indexOf("\r\n\r\n")).split('\n'))
+        if (line.startsWith(name + ": "))
+            return line.mid(name.size() + 2).trimmed();
+    return QByteArray();
+}
+
+QStringList recipients(const QList<QByteArray> &mails)
+{
+    QStringList list;
+    for (const QByteArray &mail : mails)
+        list << QString::fromUtf8(headerValue(mail, "X-Sink-To"));
+    list.sort();
+    return list;
 }
 
 quint16 freePort()

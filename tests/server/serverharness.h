@@ -11,7 +11,8 @@
 class SmtpSink
 {
 public:
-    explicit SmtpSink(const QString &maildir);
+    // holdFile: see smtpsink.py's --hold.
+    explicit SmtpSink(const QString &maildir, const QString &holdFile = QString());
     ~SmtpSink();
 
     // Starts on the port (0: any free one) and waits until it listens.
@@ -25,6 +26,7 @@ public:
 
 private:
     QString m_maildir;
+    QString m_holdFile;
     QProcess m_process;
     quint16 m_port = 0;
 };
@@ -37,6 +39,8 @@ public:
     ~ServerProcess();
 
     bool start(const QString &configPath, const QString &listen = "127.0.0.1:0");
+    // Ends it at once with SIGKILL, as a crash or an OOM kill would.
+    void kill();
     // Stops it with SIGTERM; true when it ended cleanly (exit code 0, and no
     // sanitizer report in its log).
     bool stop();
@@ -58,6 +62,16 @@ QByteArray exchange(quint16 port, const QByteArray &request, int timeoutMs = 100
 QByteArray programRequest(const QByteArray &target);
 int statusOf(const QByteArray &reply);
 QByteArray bodyOf(const QByteArray &reply);
+
+// Runs orvella-server with the arguments to its end (e.g. --check-config, or
+// a start that must fail); its exit code, and its standard error in output.
+int runServer(const QStringList &arguments, QByteArray &output);
+
+// A header's value in a mail as the sink stored it; the envelope is in
+// X-Sink-From and X-Sink-To.
+QByteArray headerValue(const QByteArray &mail, const QByteArray &name);
+// The envelope recipients of the mails, sorted.
+QStringList recipients(const QList<QByteArray> &mails);
 
 // A port that was free a moment ago.
 quint16 freePort();

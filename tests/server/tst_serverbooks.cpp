@@ -2,7 +2,9 @@
 // retry delays, the alert mail's text and the spool folder.
 #include "alertdesk.h"
 #include "alertmail.h"
+#include "clientslots.h"
 #include "holdoffbook.h"
+#include "holdoffjournal.h"
 #include "mailbudget.h"
 #include "maildelivery.h"
 #include "mailspool.h"
@@ -14,6 +16,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <memory>
+#include <unistd.h>
 
 using namespace std::chrono;
 
@@ -22,6 +26,17 @@ namespace
 
 // 2026-12-07 09:15:03 UTC
 const WallTime t0 = WallTime(seconds(1796634903));
+
+// Ends the hold-offs over at t and takes every summary due then.
+std::vector<HeldAlerts> summariesAt(HoldOffBook &book, WallTime t,
+                                    std::vector<std::string> *forgotten = nullptr)
+{
+    book.expire(t, forgotten);
+    std::vector<HeldAlerts> due;
+    while (book.nextDue())
+        due.push_back(book.takeDue(t));
+    return due;
+}
 
 } // namespace
 
@@ -35,6 +50,7 @@ private slots:
     void holdOff();
     void holdOffRestoreMerges();
     void mailBudget();
+    void mailBudgetKeepsRoomForListed();
     void rateLimiter();
     void retryDelays_data();
     void retryDelays();
@@ -50,6 +66,13 @@ private slots:
     void deskAnswers_data();
     void deskAnswers();
     void deskKeepsTheHourlyCap();
+    void holdOffCeiling();
+    void deskCaseVariantsShareOneHoldOff();
+    void deskWaitsForTheBudgetWithoutWork();
+    void deskHoldOffsSurviveARestart();
+    void journalText();
+    void spoolLockAndSending();
+    void clientSlots();
 };
 
 void TestServerBooks::initTestCase()
@@ -88,26 +111,26 @@ void TestServerBooks::holdOff()
     QFETCH(QList<int>, expiries);
     QFETCH(QList<int>, summaries);
 
-    HoldOffBook book(seconds(300));
+    HoldOffBook book(seconds(300), 1000);
     QString got;
     int next = 0;
     for (int i = 0; i < alerts.size(); ++i) {
         // Expiries due before this alert run first, as the server's thread would.
         while (next < expiries.size() && expiries[next] <= alerts[i]) {
-            const auto due = book.expire(t0 + seconds(expiries[next]));
+            const auto due = summariesAt(book, t0 + seconds(expiries[next]));
             QCOMPARE(due.empty() ? 0 : due.front().count, summaries[next]);
             ++next;
         }
         // A quiet hold-off ends before the next alert in the "mailed again" row.
-        book.expire(t0 + seconds(alerts[i]));
-        got += book.record("a@example.com", t0 + seconds(alerts[i]), "10.0.0.1") ==
+        summariesAt(book, t0 + seconds(alerts[i]));
+        got += book.record("a@example.com", true, t0 + seconds(alerts[i]), "10.0.0.1") ==
                        HoldOffBook::Decision::MailNow
                    ? 'M'
                    : 'H';
     }
     QCOMPARE(got, decisions);
     for (; next < expiries.size(); ++next) {
-        const auto due = book.expire(t0 + seconds(expiries[next]));
+        const auto due = summariesAt(book, t0 + seconds(expiries[next]));
         QCOMPARE(due.empty() ? 0 : due.front().count, summaries[next]);
         if (!due.empty()) {
             QCOMPARE(QString::fromStdString(due.front().address), QString("a@example.com"));
@@ -118,42 +141,62 @@ void TestServerBooks::holdOff()
 
 void TestServerBooks::holdOffRestoreMerges()
 {
-    HoldOffBook book(seconds(60));
+    HoldOffBook book(seconds(60), 1000);
     QVERIFY(!book.nextExpiry());
-    book.record("a@example.com", t0, "1.1.1.1");
+    book.record("a@example.com", false, t0, "1.1.1.1");
     QCOMPARE(*book.nextExpiry(), t0 + seconds(60));
-    book.record("a@example.com", t0 + seconds(5), "1.1.1.1");
-    book.record("b@example.com", t0 + seconds(10), "2.2.2.2");
-    const auto due = book.expire(t0 + seconds(60));
+    book.record("a@example.com", false, t0 + seconds(5), "1.1.1.1");
+    book.record("b@example.com", false, t0 + seconds(10), "2.2.2.2");
+    const auto due = summariesAt(book, t0 + seconds(60));
     QCOMPARE(int(due.size()), 1);
     QCOMPARE(due.front().count, 1);
     QCOMPARE(due.front().first, t0 + seconds(5));
-    book.record("a@example.com", t0 + seconds(70), "3.3.3.3");
-    book.restore(due.front());
-    const auto later = book.expire(t0 + seconds(120));
+    book.record("a@example.com", false, t0 + seconds(70), "3.3.3.3");
+    book.restore(due.front(), t0 + seconds(70));
+    QCOMPARE(int(book.due()), 1); // back in the line at once
+    const auto later = summariesAt(book, t0 + seconds(120));
     QCOMPARE(int(later.size()), 1);
     QCOMPARE(later.front().count, 2);
     QCOMPARE(later.front().first, t0 + seconds(5));
     QCOMPARE(later.front().last, t0 + seconds(70));
     QCOMPARE(QString::fromStdString(later.front().client), QString("3.3.3.3"));
     std::vector<std::string> forgotten;
-    book.expire(t0 + seconds(200), &forgotten);
-    QCOMPARE(int(forgotten.size()), 1); // a; b was dropped at 70 s
+    summariesAt(book, t0 + seconds(200), &forgotten);
+    QCOMPARE(int(forgotten.size()), 1); // a; b was dropped at 120 s
     QCOMPARE(int(book.size()), 0);
 }
 
 void TestServerBooks::mailBudget()
 {
-    MailBudget budget(3);
-    QVERIFY(budget.take(t0));
-    QVERIFY(budget.take(t0 + seconds(1)));
-    QVERIFY(budget.take(t0 + seconds(2)));
-    QVERIFY(!budget.take(t0 + seconds(3)));
-    QVERIFY(!budget.take(t0 + seconds(3599)));
-    QVERIFY(budget.take(t0 + seconds(3600)));
-    QVERIFY(!budget.take(t0 + seconds(3600)));
-    MailBudget none(0);
-    QVERIFY(!none.take(t0));
+    MailBudget budget(3, 3);
+    QVERIFY(budget.take(t0, true));
+    QVERIFY(budget.take(t0 + seconds(1), true));
+    QVERIFY(budget.take(t0 + seconds(2), false));
+    QVERIFY(!budget.take(t0 + seconds(3), true));
+    QCOMPARE(*budget.nextRoom(t0 + seconds(3), true), t0 + seconds(3600));
+    QVERIFY(!budget.take(t0 + seconds(3599), true));
+    QVERIFY(budget.take(t0 + seconds(3600), true));
+    QVERIFY(!budget.take(t0 + seconds(3600), true));
+    MailBudget none(0, 0);
+    QVERIFY(!none.take(t0, true));
+    QVERIFY(!none.nextRoom(t0, true));
+}
+
+void TestServerBooks::mailBudgetKeepsRoomForListed()
+{
+    // 4 an hour, at most 2 of them to addresses allowed through @domain.
+    MailBudget budget(4, 2);
+    QVERIFY(budget.take(t0, false));
+    QVERIFY(budget.take(t0 + seconds(1), false));
+    QVERIFY(!budget.take(t0 + seconds(2), false));
+    QCOMPARE(*budget.nextRoom(t0 + seconds(2), false), t0 + seconds(3600));
+    QCOMPARE(*budget.nextRoom(t0 + seconds(2), true), t0 + seconds(2));
+    QVERIFY(budget.take(t0 + seconds(3), true));
+    QVERIFY(budget.take(t0 + seconds(4), true));
+    QVERIFY(!budget.take(t0 + seconds(5), true));
+    // The first domain mail leaves the hour: room for one more of those.
+    QVERIFY(budget.take(t0 + seconds(3600), false));
+    QVERIFY(!budget.take(t0 + seconds(3600), false));
 }
 
 void TestServerBooks::rateLimiter()
@@ -345,6 +388,7 @@ void TestServerBooks::spoolFolder()
     QVERIFY(QFile(dir.path() + "/var/spool/tmp/half.mail").open(QIODevice::WriteOnly));
     QVERIFY(spool.prepare(error));
     QVERIFY(QDir(dir.path() + "/var/spool/tmp").isEmpty());
+    QVERIFY(QDir(dir.path() + "/var/spool/sending").exists());
 }
 
 void TestServerBooks::deskAnswers_data()
@@ -411,6 +455,215 @@ void TestServerBooks::deskKeepsTheHourlyCap()
     const SpooledMail summary = *spool.read(waiting.back());
     QCOMPARE(QString::fromStdString(summary.recipient), QString("b@example.com"));
     QVERIFY(QString::fromStdString(summary.message).contains("Alerts: 2 more\r\n"));
+}
+
+void TestServerBooks::holdOffCeiling()
+{
+    // At most 2 addresses not listed on their own.
+    HoldOffBook book(seconds(60), 2);
+    QVERIFY(book.record("a@example.org", false, t0, "") == HoldOffBook::Decision::MailNow);
+    QVERIFY(book.record("b@example.org", false, t0, "") == HoldOffBook::Decision::MailNow);
+    QVERIFY(book.record("c@example.org", false, t0, "") == HoldOffBook::Decision::Full);
+    QVERIFY(book.record("a@example.org", false, t0, "") == HoldOffBook::Decision::Held);
+    // Listed addresses are kept past the ceiling.
+    QVERIFY(book.record("you@example.com", true, t0, "") == HoldOffBook::Decision::MailNow);
+    QCOMPARE(int(book.size()), 3);
+    // b's quiet hold-off ends: room again.
+    summariesAt(book, t0 + seconds(60));
+    QVERIFY(book.record("c@example.org", false, t0 + seconds(61), "") ==
+            HoldOffBook::Decision::MailNow);
+}
+
+namespace
+{
+
+// A desk on a spool in dir, allowing you@example.com and @example.org.
+struct Desk {
+    explicit Desk(const QString &dir, int maxPerHour = 60, const QString &journal = QString())
+        : spool(dir.toStdString())
+    {
+        std::string error;
+        spool.prepare(error);
+        AlertSettings settings;
+        settings.allow = AllowList::parse("you@example.com, @example.org");
+        settings.holdOff = seconds(300);
+        settings.maxPerHour = maxPerHour;
+        settings.from = "alerts@example.net";
+        settings.journalPath = journal.toStdString();
+        desk = std::make_unique<AlertDesk>(settings, spool, nullptr);
+    }
+    std::string alert(const std::string &address, WallTime when)
+    {
+        return desk->alert(address, "10.0.0.1", when).body;
+    }
+    MailSpool spool;
+    std::unique_ptr<AlertDesk> desk;
+};
+
+} // namespace
+
+void TestServerBooks::deskCaseVariantsShareOneHoldOff()
+{
+    QTemporaryDir dir;
+    Desk desk(dir.path());
+    QCOMPARE(desk.alert("You@Example.COM", t0), std::string("queued"));
+    for (const char *variant : {"you@example.com", "YOU@EXAMPLE.COM", "yOu@eXample.com"})
+        QCOMPARE(desk.alert(variant, t0 + seconds(1)), std::string("held"));
+    const auto waiting = desk.spool.waiting();
+    QCOMPARE(int(waiting.size()), 1);
+    // The mail goes to the one form of the address.
+    const SpooledMail mail = *desk.spool.read(waiting.front());
+    QCOMPARE(QString::fromStdString(mail.recipient), QString("you@example.com"));
+    QVERIFY(QString::fromStdString(mail.message).contains("\r\nTo: you@example.com\r\n"));
+    desk.desk->endHoldOffs(t0 + seconds(300));
+    const SpooledMail summary = *desk.spool.read(desk.spool.waiting().back());
+    QVERIFY(QString::fromStdString(summary.message).contains("Alerts: 3 more\r\n"));
+}
+
+void TestServerBooks::deskWaitsForTheBudgetWithoutWork()
+{
+    // Two mails an hour: the @domain addresses may take one of them.
+    QTemporaryDir dir;
+    Desk desk(dir.path(), 2);
+    QCOMPARE(desk.alert("a@example.org", t0), std::string("queued"));
+    for (int i = 0; i < 200; ++i)
+        QCOMPARE(desk.alert("u" + std::to_string(i) + "@example.org", t0 + milliseconds(i)),
+                 std::string("held"));
+    // The address listed on its own still has its share.
+    QCOMPARE(desk.alert("you@example.com", t0 + seconds(1)), std::string("queued"));
+    QCOMPARE(int(desk.spool.waiting().size()), 2);
+
+    // The hold-offs end: nothing can go, and the next work is when the
+    // budget has room again, not a wake-up per held address.
+    desk.desk->endHoldOffs(t0 + seconds(302));
+    QCOMPARE(int(desk.spool.waiting().size()), 2);
+    QCOMPARE(*desk.desk->nextWork(t0 + seconds(302)), t0 + seconds(3600));
+    desk.desk->endHoldOffs(t0 + seconds(3600));
+    QCOMPARE(int(desk.spool.waiting().size()), 3);
+}
+
+void TestServerBooks::deskHoldOffsSurviveARestart()
+{
+    QTemporaryDir dir;
+    const QString journal = dir.path() + "/holdoffs";
+    {
+        Desk desk(dir.path(), 60, journal);
+        QCOMPARE(desk.alert("you@example.com", t0), std::string("queued"));
+        QCOMPARE(desk.alert("you@example.com", t0 + seconds(5)), std::string("held"));
+        QCOMPARE(desk.alert("You@example.com", t0 + seconds(6)), std::string("held"));
+        QCOMPARE(desk.alert("b@example.org", t0 + seconds(7)), std::string("queued"));
+    }
+    Desk again(dir.path(), 60, journal);
+    again.desk->load(t0 + seconds(10));
+    // Still in hold-off after the restart.
+    QCOMPARE(again.alert("you@example.com", t0 + seconds(11)), std::string("held"));
+    QCOMPARE(*again.desk->nextWork(t0 + seconds(12)), t0 + seconds(300));
+    again.desk->endHoldOffs(t0 + seconds(300));
+    const auto waiting = again.spool.waiting();
+    QCOMPARE(int(waiting.size()), 3);
+    const SpooledMail summary = *again.spool.read(waiting.back());
+    QCOMPARE(QString::fromStdString(summary.recipient), QString("you@example.com"));
+    QVERIFY(QString::fromStdString(summary.message).contains("Alerts: 3 more\r\n"));
+    // b's quiet hold-off was forgotten, and the journal says so.
+    again.desk->endHoldOffs(t0 + seconds(308));
+    QCOMPARE(again.alert("b@example.org", t0 + seconds(309)), std::string("queued"));
+}
+
+void TestServerBooks::journalText()
+{
+    HoldOffState state;
+    state.held = {"a@example.org", 3, t0 + seconds(1), t0 + seconds(2), "10.0.0.1"};
+    state.ends = t0 + seconds(300);
+    const std::string line = journalLine(state);
+    const std::string text = line + "not a line\n" + "b@example.org 1 2\n" +
+                             "c@example.org 99 0 1 1 ::1\n" + "c@example.org -\n" +
+                             "x\r\n@example.org 1 1 1 1 -\n" + "d@example.org 5 1 1 1 -";
+    const auto states = parseJournal(text);
+    QCOMPARE(int(states.size()), 2);
+    QCOMPARE(QString::fromStdString(states[0].held.address), QString("a@example.org"));
+    QCOMPARE(states[0].held.count, 3);
+    QCOMPARE(states[0].ends, t0 + seconds(300));
+    QCOMPARE(states[0].held.first, t0 + seconds(1));
+    QCOMPARE(QString::fromStdString(states[0].held.client), QString("10.0.0.1"));
+    QCOMPARE(QString::fromStdString(states[1].held.address), QString("d@example.org"));
+    QCOMPARE(QString::fromStdString(states[1].held.client), QString());
+}
+
+void TestServerBooks::spoolLockAndSending()
+{
+    QTemporaryDir dir;
+    MailSpool spool(dir.path().toStdString());
+    std::string error;
+    QVERIFY(spool.prepare(error));
+    // A second server on the same folder is refused.
+    MailSpool other(dir.path().toStdString());
+    QVERIFY(!other.prepare(error));
+    QVERIFY2(QString::fromStdString(error).contains("in use by another orvella-server (pid " +
+                                                    QString::number(::getpid()) + ")"),
+             error.c_str());
+
+    const SpooledMail mail{"a@b.cd", "c@d.ef", "Subject: x\r\n\r\nhi\r\n"};
+    const std::string first = *spool.add(mail, t0, error);
+    const std::string second = *spool.add(mail, t0 + seconds(1), error);
+    QVERIFY(spool.markSending(first, error));
+    QVERIFY(spool.markSending(second, error));
+    QVERIFY(spool.waiting().empty());
+    QVERIFY(spool.unmarkSending(second, error));
+    QCOMPARE(int(spool.waiting().size()), 1);
+    // What an earlier run left in sending/ may have gone: set aside.
+    const auto unsure = spool.setAsideUnsure();
+    QCOMPARE(int(unsure.size()), 1);
+    QCOMPARE(unsure.front(), first);
+    QVERIFY(QFile::exists(dir.path() + "/failed/" + QString::fromStdString(first)));
+    QVERIFY(spool.markSending(second, error));
+    QVERIFY(spool.removeSent(second, error));
+    QVERIFY(QDir(dir.path() + "/sending").isEmpty());
+    QVERIFY(!spool.markSending(second, error));
+    QVERIFY(!error.empty());
+}
+
+void TestServerBooks::clientSlots()
+{
+    using Clock = ClientSlots::Clock;
+    ClientSlots shares({3, 3, 2});
+    const Clock::time_point now = Clock::now();
+    using A = ClientSlots::Admission;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(shares.admit("10.0.0.1", now) == A::Admitted);
+    QVERIFY(shares.admit("10.0.0.1", now) == A::TooManyConnections);
+    QVERIFY(shares.admit("10.0.0.2", now) == A::Admitted);
+
+    // Two slow ones fill 10.0.0.1's share: no third, no new connection.
+    QVERIFY(shares.takeSlow("10.0.0.1", now));
+    QVERIFY(shares.takeSlow("10.0.0.1", now));
+    QVERIFY(!shares.takeSlow("10.0.0.1", now));
+    shares.release("10.0.0.1");
+    QVERIFY(shares.admit("10.0.0.1", now) == A::TooManySlow);
+    // All clients together: 3.
+    QVERIFY(shares.takeSlow("10.0.0.2", now));
+    QCOMPARE(int(shares.slowTotal()), 3);
+    QVERIFY(shares.admit("10.0.0.3", now) == A::Admitted);
+    QVERIFY(!shares.takeSlow("10.0.0.3", now));
+
+    // One cut off at the header timeout keeps its slot for a while.
+    shares.releaseSlow("10.0.0.1", now + seconds(10));
+    shares.releaseSlow("10.0.0.1");
+    QCOMPARE(int(shares.slowTotal()), 1);
+    QVERIFY(shares.admit("10.0.0.1", now + seconds(1)) == A::Admitted);
+    QVERIFY(shares.takeSlow("10.0.0.1", now + seconds(1)));
+    QVERIFY(!shares.takeSlow("10.0.0.1", now + seconds(1)));
+    QVERIFY(shares.takeSlow("10.0.0.1", now + seconds(10)));
+
+    // Nothing stays behind once all is released and the penalty is over.
+    for (int i = 0; i < 3; ++i) {
+        shares.release("10.0.0.1");
+        shares.releaseSlow("10.0.0.1");
+    }
+    shares.releaseSlow("10.0.0.2");
+    shares.release("10.0.0.2");
+    shares.release("10.0.0.3");
+    QCOMPARE(int(shares.slowTotal()), 0);
+    QCOMPARE(int(shares.clients(now + seconds(11))), 0);
 }
 
 QTEST_APPLESS_MAIN(TestServerBooks)

@@ -5,6 +5,7 @@
 #include "allowlist.h"
 #include "commandline.h"
 #include "downloadpage.h"
+#include "requesthead.h"
 #include "requesttarget.h"
 #include "serverconfig.h"
 #include "updatelookup.h"
@@ -52,18 +53,25 @@ class TestServerParsing : public QObject
 private slots:
     void requestTarget_data();
     void requestTarget();
+    void requestHead_data();
+    void requestHead();
+    void answerText();
     void singleParameter_data();
     void singleParameter();
     void address_data();
     void address();
     void allowList_data();
     void allowList();
+    void allowListMatch();
     void documentedExampleReads();
+    void exampleFileReads();
     void inlineComment_data();
     void inlineComment();
     void configErrors_data();
     void configErrors();
-    void unknownKeysWarn();
+    void unknownKeys();
+    void repeatedKeys_data();
+    void repeatedKeys();
     void otherEditorsFilesRead();
     void listenAddress_data();
     void listenAddress();
@@ -122,6 +130,101 @@ void TestServerParsing::requestTarget()
     QCOMPARE(got, parameters);
 }
 
+void TestServerParsing::requestHead_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>(
+        "length"); // of the header; 0: not complete, -1: all of text, -4: all but 3 bytes
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("keepAlive");
+    QTest::addColumn<bool>("hasBody");
+
+    const QByteArray program = "GET /updates/orvemailer.php?x=you@example.com HTTP/1.0\r\n"
+                               "Host: example.net\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+    QTest::newRow("program's request")
+        << program << -1 << true << "/updates/orvemailer.php?x=you@example.com" << false << false;
+    QTest::newRow("next request follows")
+        << QByteArray("GET /a HTTP/1.1\r\nHost: h\r\n\r\nGET /b HTTP/1.1\r\n") << 28 << true << "/a"
+        << true << false;
+    QTest::newRow("not complete") << QByteArray("GET /a HTTP/1.1\r\nHost: h\r\n") << 0 << false
+                                  << "" << false << false;
+    QTest::newRow("LF line ends") << QByteArray("GET /a HTTP/1.1\nHost: h\n\n") << -1 << true
+                                  << "/a" << true << false;
+    QTest::newRow("1.1 asks to close") << QByteArray("GET /a HTTP/1.1\r\nconnection: Close\r\n\r\n")
+                                       << -1 << true << "/a" << false << false;
+    QTest::newRow("1.0 keep-alive (ab -k)")
+        << QByteArray("GET /a HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n") << -1 << true << "/a"
+        << true << false;
+    QTest::newRow("keep-alive and close")
+        << QByteArray("GET /a HTTP/1.0\r\nConnection: keep-alive, close\r\n\r\n") << -1 << true
+        << "/a" << false << false;
+    QTest::newRow("body by length")
+        << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc") << -4 << true << "/a"
+        << true << true;
+    QTest::newRow("no body by length 0")
+        << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 0\r\n\r\n") << -1 << true << "/a" << true
+        << false;
+    QTest::newRow("chunked body") << QByteArray(
+                                         "POST /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")
+                                  << 48 << true << "/a" << true << true;
+    QTest::newRow("line split by CR LF in the target")
+        << QByteArray("GET /a?x=y\r\nBcc: b HTTP/1.0\r\n\r\n") << -1 << false << "" << false
+        << false;
+    QTest::newRow("bare CR in a header") << QByteArray("GET /a HTTP/1.1\r\nX: a\rBcc: b\r\n\r\n")
+                                         << -1 << false << "" << false << false;
+    QTest::newRow("folded header") << QByteArray("GET /a HTTP/1.1\r\nX: a\r\n b\r\n\r\n") << -1
+                                   << false << "" << false << false;
+    QTest::newRow("nameless header")
+        << QByteArray("GET /a HTTP/1.1\r\n: a\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("space before colon")
+        << QByteArray("GET /a HTTP/1.1\r\nConnection : close\r\n\r\n") << -1 << false << "" << false
+        << false;
+    QTest::newRow("NUL in target")
+        << QByteArray("GET /a\0b HTTP/1.1\r\n\r\n", 21) << -1 << false << "" << false << false;
+    QTest::newRow("other version")
+        << QByteArray("GET /a HTTP/2.0\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("no version") << QByteArray("GET /a\r\n\r\n") << -1 << false << "" << false
+                                << false;
+    QTest::newRow("two spaces") << QByteArray("GET  /a HTTP/1.1\r\n\r\n") << -1 << false << ""
+                                << false << false;
+}
+
+void TestServerParsing::requestHead()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, length);
+    QFETCH(bool, ok);
+    QFETCH(QString, target);
+    QFETCH(bool, keepAlive);
+    QFETCH(bool, hasBody);
+    const std::string_view view(text.constData(), std::size_t(text.size()));
+    if (length < 0)
+        length += text.size() + 1;
+    QCOMPARE(int(requestHeadLength(view)), length);
+    if (length == 0)
+        return;
+    const auto head = parseRequestHead(view.substr(0, std::size_t(length)));
+    QCOMPARE(bool(head), ok);
+    if (!head)
+        return;
+    QCOMPARE(QString::fromStdString(head->target), target);
+    QCOMPARE(head->keepAlive, keepAlive);
+    QCOMPARE(head->hasBody, hasBody);
+}
+
+void TestServerParsing::answerText()
+{
+    QCOMPARE(QString::fromStdString(formatAnswer(200, "text/plain; charset=utf-8", "1.1|", false)),
+             QString("HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                     "Content-Length: 4\r\nConnection: close\r\n\r\n1.1|"));
+    // HEAD: the length of the body, without it.
+    const std::string head = formatAnswer(404, "text/plain", "not found", true, true);
+    QVERIFY(QString::fromStdString(head).startsWith("HTTP/1.1 404 Not Found\r\n"));
+    QVERIFY(QString::fromStdString(head).endsWith(
+        "Content-Length: 9\r\nConnection: keep-alive\r\n\r\n"));
+}
+
 void TestServerParsing::singleParameter_data()
 {
     QTest::addColumn<QString>("target");
@@ -155,7 +258,22 @@ void TestServerParsing::address_data()
     QTest::newRow("capitals") << QByteArray("YOU@EXAMPLE.COM") << true;
     QTest::newRow("four letter end") << QByteArray("a@b.info") << true;
     QTest::newRow("one letter end") << QByteArray("a@b.c") << false;
-    QTest::newRow("five letter end") << QByteArray("a@b.email") << false;
+    QTest::newRow("five letter end") << QByteArray("a@b.email") << true;
+    QTest::newRow("long last label") << QByteArray("bob@company.photography") << true;
+    QTest::newRow("63 letter end") << QByteArray("a@b." + QByteArray(63, 'x')) << true;
+    QTest::newRow("64 letter end") << QByteArray("a@b." + QByteArray(64, 'x')) << false;
+    QTest::newRow("digit in last label") << QByteArray("a@example.c0m") << false;
+    QTest::newRow("digits and hyphens inside") << QByteArray("a@mail-1.2nd.family.example") << true;
+    QTest::newRow("label starts with hyphen") << QByteArray("a@-mail.example.com") << false;
+    QTest::newRow("label ends with hyphen") << QByteArray("a@mail-.example.com") << false;
+    QTest::newRow("empty label") << QByteArray("a@mail..example.com") << false;
+    QTest::newRow("dot at the end") << QByteArray("a@example.com.") << false;
+    QTest::newRow("64 character label")
+        << QByteArray("a@" + QByteArray(64, 'l') + ".example.com") << false;
+    QTest::newRow("underscore in domain") << QByteArray("a@my_host.example.com") << false;
+    QTest::newRow("no dot in domain") << QByteArray("a@localhost") << false;
+    QTest::newRow("two at signs") << QByteArray("a@b@example.com") << false;
+    QTest::newRow("quoted local part") << QByteArray("\"a b\"@example.com") << false;
     QTest::newRow("no at") << QByteArray("example.com") << false;
     QTest::newRow("empty") << QByteArray() << false;
     QTest::newRow("leading dot") << QByteArray(".a@example.com") << false;
@@ -200,6 +318,12 @@ void TestServerParsing::allowList_data()
                                 << "you@example.com" << false;
     QTest::newRow("spaces only as separator") << "a@example.com b@example.com"
                                               << "b@example.com" << true;
+    QTest::newRow("long top-level domain entry") << "@family.example, bob@company.photography"
+                                                 << "Gran@Family.Example" << true;
+    QTest::newRow("long top-level address entry") << "@family.example, bob@company.photography"
+                                                  << "BOB@company.photography" << true;
+    QTest::newRow("long top-level other person") << "@family.example, bob@company.photography"
+                                                 << "eve@company.photography" << false;
 }
 
 void TestServerParsing::allowList()
@@ -210,6 +334,22 @@ void TestServerParsing::allowList()
     const AllowList parsed = AllowList::parse(list.toStdString());
     QVERIFY(parsed.invalid().empty());
     QCOMPARE(parsed.allows(address.toStdString()), allowed);
+}
+
+void TestServerParsing::allowListMatch()
+{
+    const AllowList list = AllowList::parse("You@Example.com @example.org, @-bad.org x@y");
+    QCOMPARE(int(list.invalid().size()), 2);
+    QCOMPARE(int(list.size()), 2);
+    QVERIFY(list.hasAddresses());
+    QVERIFY(list.match("you@example.com") == AllowList::Match::Listed);
+    QVERIFY(list.match("yOu@EXAMPLE.com") == AllowList::Match::Listed);
+    QVERIFY(list.match("you@example.org") == AllowList::Match::Domain);
+    QVERIFY(list.match("you@example.net") == AllowList::Match::None);
+    QVERIFY(!AllowList::parse("@example.org").hasAddresses());
+    // The one form every book keeps: case variants are one address.
+    QCOMPARE(QString::fromStdString(canonicalAddress("You.Me+Cam@Example.ORG")),
+             QString("you.me+cam@example.org"));
 }
 
 void TestServerParsing::documentedExampleReads()
@@ -237,10 +377,35 @@ void TestServerParsing::documentedExampleReads()
     QCOMPARE(QString::fromStdString(config.latestVersions.at("6")), QString("1.1"));
     QCOMPARE(QString::fromStdString(config.downloadUrl), QString("https://example.net/orvella/"));
     // Keys the example leaves out keep their defaults.
-    QCOMPARE(config.maxConnections, 64);
+    QCOMPARE(config.maxConnections, 128);
+    QCOMPARE(config.maxSlowHeaders, 32);
+    QCOMPARE(config.maxSlowHeadersPerClient, 4);
+    QCOMPARE(config.maxHeldAddresses, 1000);
     QCOMPARE(config.maxConnectionsPerClient, 16);
     QCOMPARE(config.headerTimeoutSeconds, 10);
     QCOMPARE(config.retryForSeconds, 86400);
+}
+
+void TestServerParsing::exampleFileReads()
+{
+    // The example that is installed reads as it stands, without warnings,
+    // and says what the defaults are.
+    QFile file(ORVELLA_SERVER_EXAMPLE);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const ConfigResult result = parseConfig(file.readAll().toStdString());
+    QVERIFY2(result.errors.empty(), qPrintable(joined(result.errors)));
+    QVERIFY(result.warnings.empty());
+    const ServerConfig defaults;
+    const ServerConfig &example = *result.config;
+    QCOMPARE(example.maxConnections, defaults.maxConnections);
+    QCOMPARE(example.maxConnectionsPerClient, defaults.maxConnectionsPerClient);
+    QCOMPARE(example.headerTimeoutSeconds, defaults.headerTimeoutSeconds);
+    QCOMPARE(example.maxSlowHeaders, defaults.maxSlowHeaders);
+    QCOMPARE(example.maxSlowHeadersPerClient, defaults.maxSlowHeadersPerClient);
+    QCOMPARE(example.holdOffSeconds, defaults.holdOffSeconds);
+    QCOMPARE(example.maxPerHour, defaults.maxPerHour);
+    QCOMPARE(example.maxRequestsPerSecond, defaults.maxRequestsPerSecond);
+    QCOMPARE(example.maxHeldAddresses, defaults.maxHeldAddresses);
 }
 
 void TestServerParsing::inlineComment_data()
@@ -332,15 +497,59 @@ void TestServerParsing::configErrors()
     QVERIFY2(joined(result.errors).contains(errorPart), qPrintable(joined(result.errors)));
 }
 
-void TestServerParsing::unknownKeysWarn()
+void TestServerParsing::unknownKeys()
 {
-    const ConfigResult result =
-        parseConfig("[alerts]\nholdof = 5\n[extra]\nx = 1\n[updates]\n6 = 1.0\n");
-    QVERIFY(result.config);
-    QCOMPARE(int(result.warnings.size()), 2);
-    QVERIFY(joined(result.warnings).contains("holdof"));
-    QVERIFY(joined(result.warnings).contains("[extra]"));
-    QCOMPARE(result.config->holdOffSeconds, 300);
+    // A misspelt key refuses the file, unless lenient.
+    const std::string text = "[alerts]\nholdof = 5\n[extra]\nx = 1\n[updates]\n6 = 1.0\n";
+    const ConfigResult strict = parseConfig(text);
+    QVERIFY(!strict.config);
+    QCOMPARE(int(strict.errors.size()), 2);
+    QVERIFY(strict.warnings.empty());
+    QVERIFY(joined(strict.errors).contains("holdof"));
+    QVERIFY(joined(strict.errors).contains("[extra]"));
+    QVERIFY(joined(strict.errors).contains("--lenient"));
+
+    const ConfigResult lenient = parseConfig(text, true);
+    QVERIFY(lenient.config);
+    QCOMPARE(int(lenient.warnings.size()), 2);
+    QVERIFY(joined(lenient.warnings).contains("holdof"));
+    QCOMPARE(lenient.config->holdOffSeconds, 300);
+    // Lenient is no licence for bad values.
+    QVERIFY(!parseConfig("[alerts]\nholdof = 5\nholdoff = soon\n", true).config);
+}
+
+void TestServerParsing::repeatedKeys_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("error"); // empty: accepted
+
+    QTest::newRow("same section")
+        << "[alerts]\nallow = you@example.com\nholdoff = 30\nallow = me@example.com\n"
+        << "[alerts] allow: given twice, on lines 2 and 4";
+    QTest::newRow("section given twice") << "[alerts]\nholdoff = 30\n[server]\nheader_timeout = "
+                                            "5\n[alerts]\n  holdoff=60\n"
+                                         << "[alerts] holdoff: given twice, on lines 2 and 6";
+    QTest::newRow("after a byte order mark and CR LF")
+        << "\xef\xbb\xbf[alerts]\r\nholdoff = 1\r\n# holdoff = 2\r\nholdoff = 3\r\n"
+        << "on lines 2 and 4";
+    QTest::newRow("same key, other sections")
+        << "[server]\nheader_timeout = 5\n[alerts]\nholdoff = 5\n[updates]\n6 = 1.0\n7 = 1.0\n"
+        << "";
+    QTest::newRow("commented out") << "[alerts]\n#holdoff = 5\nholdoff = 6\n"
+                                   << "";
+}
+
+void TestServerParsing::repeatedKeys()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, error);
+    const ConfigResult result = parseConfig(text.toStdString(), true);
+    if (error.isEmpty()) {
+        QVERIFY2(result.config, qPrintable(joined(result.errors)));
+        return;
+    }
+    QVERIFY(!result.config);
+    QVERIFY2(joined(result.errors).contains(error), qPrintable(joined(result.errors)));
 }
 
 void TestServerParsing::otherEditorsFilesRead()
@@ -408,6 +617,9 @@ void TestServerParsing::commandLine_data()
                                    << "" << false;
     QTest::newRow("unknown") << QStringList{"--verbose"} << false << ""
                              << "" << false;
+    QTest::newRow("lenient") << QStringList{"--lenient", "--check-config"} << true
+                             << "/etc/orvella-server.conf"
+                             << "" << true;
 }
 
 void TestServerParsing::commandLine()
@@ -427,6 +639,7 @@ void TestServerParsing::commandLine()
     QCOMPARE(QString::fromStdString(line.configPath), config);
     QCOMPARE(QString::fromStdString(line.listen.value_or("")), listen);
     QCOMPARE(line.checkConfig, check);
+    QCOMPARE(line.lenient, arguments.contains("--lenient"));
     QVERIFY(parseCommandLine({"--help"}).help);
     QVERIFY(parseCommandLine({"--version"}).version);
 }
