@@ -1,96 +1,72 @@
 #include "requesthead.h"
 
+#include <http_parser.h>
+
 #include <cstring>
 
 namespace
 {
 
-bool isTokenChar(unsigned char c)
+// What one pass of http_parser over a request header found.
+struct HeadReader {
+    http_parser parser;
+    std::string_view url;
+    bool complete = false;
+};
+
+int onUrl(http_parser *parser, const char *at, std::size_t length)
 {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    return c != 0 && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+    std::string_view &url = static_cast<HeadReader *>(parser->data)->url;
+    url = url.empty() ? std::string_view(at, length)
+                      : std::string_view(url.data(), url.size() + length);
+    return 0;
 }
 
-bool isToken(std::string_view text)
+int onHeaderField(http_parser *, const char *at, std::size_t length)
 {
-    if (text.empty())
-        return false;
-    for (char c : text)
-        if (!isTokenChar(static_cast<unsigned char>(c)))
-            return false;
-    return true;
+    // Debian builds http_parser without HTTP_PARSER_STRICT, which lets a
+    // space into a header name ("Connection : close").
+    return std::memchr(at, ' ', length) ? -1 : 0;
 }
 
-char lower(char c)
+int onHeadersComplete(http_parser *parser)
 {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    static_cast<HeadReader *>(parser->data)->complete = true;
+    // The body, or the next request, is not for this pass.
+    http_parser_pause(parser, 1);
+    return 0;
 }
 
-bool sameWord(std::string_view a, std::string_view b)
+const http_parser_settings &settings()
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
+    static const http_parser_settings parserSettings = [] {
+        http_parser_settings s;
+        http_parser_settings_init(&s);
+        s.on_url = &onUrl;
+        s.on_header_field = &onHeaderField;
+        s.on_headers_complete = &onHeadersComplete;
+        return s;
+    }();
+    return parserSettings;
 }
 
-std::string_view trimmed(std::string_view text)
+// The length of the header http_parser reads at the start of text; 0 when it
+// cannot read one or the header is not complete.
+std::size_t readHead(std::string_view text, HeadReader &reader)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
+    http_parser_init(&reader.parser, HTTP_REQUEST);
+    reader.parser.data = &reader;
+    const std::size_t used =
+        http_parser_execute(&reader.parser, &settings(), text.data(), text.size());
+    // Paused on the LF of the empty line; without the strict checks the
+    // parser takes any byte after that line's CR for it.
+    if (!reader.complete || used >= text.size() || text[used] != '\n')
+        return 0;
+    return used + 1;
 }
 
-// The next line of the header without its line end; false at the end of the
-// header or when a CR stands anywhere but before the LF.
-bool nextLine(std::string_view &rest, std::string_view &line)
-{
-    const std::size_t end = rest.find('\n');
-    if (end == std::string_view::npos)
-        return false;
-    line = rest.substr(0, end);
-    rest.remove_prefix(end + 1);
-    if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    return line.find('\r') == std::string_view::npos;
-}
-
-bool parseRequestLine(std::string_view line, RequestHead &head)
-{
-    const std::size_t first = line.find(' ');
-    const std::size_t second = line.find(' ', first + 1);
-    if (first == std::string_view::npos || second == std::string_view::npos ||
-        line.find(' ', second + 1) != std::string_view::npos)
-        return false;
-    const std::string_view method = line.substr(0, first);
-    const std::string_view target = line.substr(first + 1, second - first - 1);
-    const std::string_view version = line.substr(second + 1);
-    if (!isToken(method) || target.empty())
-        return false;
-    for (char c : target) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u == 0x7f)
-            return false;
-    }
-    if (version == "HTTP/1.0")
-        head.minorVersion = 0;
-    else if (version == "HTTP/1.1")
-        head.minorVersion = 1;
-    else
-        return false;
-    head.method = std::string(method);
-    head.target = std::string(target);
-    return true;
-}
-
-} // namespace
-
-std::size_t requestHeadLength(std::string_view buffer)
+// The end of the first empty line (CR LF or LF alone) in buffer, 0 if none.
+std::size_t emptyLineEnd(std::string_view buffer)
 {
     std::size_t from = 0;
     for (;;) {
@@ -99,59 +75,74 @@ std::size_t requestHeadLength(std::string_view buffer)
             return 0;
         if (buffer[lf + 1] == '\n')
             return lf + 2;
-        if (buffer[lf + 1] == '\r') {
-            if (lf + 2 >= buffer.size())
-                return 0;
-            if (buffer[lf + 2] == '\n')
-                return lf + 3;
-        }
+        if (buffer[lf + 1] == '\r' && lf + 2 < buffer.size() && buffer[lf + 2] == '\n')
+            return lf + 3;
         from = lf + 1;
     }
 }
 
+// What http_parser lets through and a request here must not have: a CR that
+// does not end a line, and a header line folded onto the next.
+bool hasBareCrOrFold(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
+            return true;
+        if (text[i] == '\n' && i + 1 < text.size() && (text[i + 1] == ' ' || text[i + 1] == '\t'))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::size_t requestHeadLength(std::string_view buffer)
+{
+    HeadReader reader;
+    if (const std::size_t length = readHead(buffer, reader))
+        return length;
+    // A header the parser cannot read still ends at its first empty line, so
+    // that it is refused once it is all in, as a readable one is answered.
+    return emptyLineEnd(buffer);
+}
+
 std::optional<RequestHead> parseRequestHead(std::string_view text)
 {
-    RequestHead head;
-    std::string_view line;
-    if (!nextLine(text, line) || !parseRequestLine(line, head))
+    if (hasBareCrOrFold(text))
         return std::nullopt;
-    bool close = false;
-    bool keepAlive = false;
-    for (;;) {
-        if (!nextLine(text, line))
+    HeadReader reader;
+    const std::size_t length = readHead(text, reader);
+    // Anything after the header would be a second request.
+    if (length == 0 || length != text.size())
+        return std::nullopt;
+    const http_parser &parser = reader.parser;
+    if (parser.http_major != 1 || parser.http_minor > 1)
+        return std::nullopt;
+
+    // Exactly "METHOD SP target SP HTTP/1.x": the parser skips extra spaces
+    // and, not strict, checks only the first letter of "HTTP".
+    const std::string_view method = http_method_str(static_cast<http_method>(parser.method));
+    const std::string_view url = reader.url;
+    if (url.empty() || text.compare(0, method.size(), method) != 0 ||
+        url.data() != text.data() + method.size() + 1 ||
+        text.compare(method.size() + 1 + url.size(), 6, " HTTP/") != 0)
+        return std::nullopt;
+    // Not strict, the parser also takes TAB and FF into a target.
+    for (char c : url) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u == 0x7f)
             return std::nullopt;
-        if (line.empty())
-            break;
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || !isToken(line.substr(0, colon)))
-            return std::nullopt;
-        const std::string_view name = line.substr(0, colon);
-        const std::string_view value = trimmed(line.substr(colon + 1));
-        for (char c : value) {
-            const unsigned char u = static_cast<unsigned char>(c);
-            if ((u < 0x20 && u != '\t') || u == 0x7f)
-                return std::nullopt;
-        }
-        if (sameWord(name, "Content-Length")) {
-            if (value != "0")
-                head.hasBody = true;
-        } else if (sameWord(name, "Transfer-Encoding")) {
-            head.hasBody = true;
-        } else if (sameWord(name, "Connection")) {
-            std::string_view options = value;
-            while (!options.empty()) {
-                const std::size_t comma = options.find(',');
-                const std::string_view option = trimmed(options.substr(0, comma));
-                options = comma == std::string_view::npos ? std::string_view()
-                                                          : options.substr(comma + 1);
-                close = close || sameWord(option, "close");
-                keepAlive = keepAlive || sameWord(option, "keep-alive");
-            }
-        }
     }
-    if (!text.empty())
-        return std::nullopt; // more than one header given
-    head.keepAlive = !close && (head.minorVersion == 1 || keepAlive);
+
+    RequestHead head;
+    head.method = std::string(method);
+    head.target = std::string(url);
+    head.minorVersion = parser.http_minor;
+    // The parser keeps an HTTP/1.0 connection that says both keep-alive and
+    // close; close wins.
+    head.keepAlive = http_should_keep_alive(&parser) && !(parser.flags & F_CONNECTION_CLOSE);
+    head.hasBody = parser.uses_transfer_encoding ||
+                   ((parser.flags & F_CONTENTLENGTH) && parser.content_length > 0);
     return head;
 }
 

@@ -188,6 +188,45 @@ void TestServerParsing::requestHead_data()
                                 << false;
     QTest::newRow("two spaces") << QByteArray("GET  /a HTTP/1.1\r\n\r\n") << -1 << false << ""
                                 << false << false;
+
+    // What the parser, built without its strict checks, would let through.
+    QTest::newRow("two spaces before version")
+        << QByteArray("GET /a  HTTP/1.1\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("tab in target")
+        << QByteArray("GET /a\tb HTTP/1.1\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("version word misspelt")
+        << QByteArray("GET /a HXYZ/1.1\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("icecast version")
+        << QByteArray("SOURCE /a ICE/1.0\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("space inside header name")
+        << QByteArray("GET /a HTTP/1.1\r\nX Y: z\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("empty line ends in CR alone")
+        << QByteArray("GET /a HTTP/1.1\r\n\rX\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("empty line with CR alone is no end")
+        << QByteArray("GET /a HTTP/1.1\r\nX: y\r\n\rZ") << 0 << false << "" << false << false;
+    QTest::newRow("empty value, bare CR") << QByteArray("GET /a HTTP/1.1\r\nX:\rBcc: b\r\n\r\n")
+                                          << -1 << false << "" << false << false;
+    // A whole second request follows.
+    QTest::newRow("second request in the header")
+        << QByteArray("GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n\r\n") << 19 << true << "/a"
+        << true << false;
+    // Refused as the parser reads them.
+    QTest::newRow("unknown method")
+        << QByteArray("FETCH /a HTTP/1.1\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("target not a path")
+        << QByteArray("GET a?x=1 HTTP/1.1\r\n\r\n") << -1 << false << "" << false << false;
+    QTest::newRow("length not a number")
+        << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3x\r\n\r\n") << -1 << false << ""
+        << false << false;
+    QTest::newRow("two lengths") << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\n"
+                                               "Content-Length: 30\r\n\r\n")
+                                 << -1 << false << "" << false << false;
+    QTest::newRow("length and chunked")
+        << QByteArray("POST /a HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n")
+        << -1 << false << "" << false << false;
+    QTest::newRow("other transfer coding")
+        << QByteArray("POST /a HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n") << -1 << true << "/a"
+        << true << true;
 }
 
 void TestServerParsing::requestHead()
@@ -206,6 +245,9 @@ void TestServerParsing::requestHead()
         return;
     const auto head = parseRequestHead(view.substr(0, std::size_t(length)));
     QCOMPARE(bool(head), ok);
+    // What follows the header is never read as part of it.
+    if (length < text.size())
+        QVERIFY(!parseRequestHead(view));
     if (!head)
         return;
     QCOMPARE(QString::fromStdString(head->target), target);
