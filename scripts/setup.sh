@@ -14,7 +14,7 @@ ORVELLA_PACKAGES=(
     libbenchmark-dev
     libhttp-parser-dev
     fonts-dejavu-extra
-    libcpp-httplib-dev libcurl4-openssl-dev libglib2.0-dev
+    libcurl4-openssl-dev libglib2.0-dev
     libmosquitto-dev
 )
 
