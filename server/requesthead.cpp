@@ -65,22 +65,6 @@ std::size_t readHead(std::string_view text, HeadReader &reader)
     return used + 1;
 }
 
-// The end of the first empty line (CR LF or LF alone) in buffer, 0 if none.
-std::size_t emptyLineEnd(std::string_view buffer)
-{
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t lf = buffer.find('\n', from);
-        if (lf == std::string_view::npos || lf + 1 >= buffer.size())
-            return 0;
-        if (buffer[lf + 1] == '\n')
-            return lf + 2;
-        if (buffer[lf + 1] == '\r' && lf + 2 < buffer.size() && buffer[lf + 2] == '\n')
-            return lf + 3;
-        from = lf + 1;
-    }
-}
-
 // What http_parser lets through and a request here must not have: a CR that
 // does not end a line, and a header line folded onto the next.
 bool hasBareCrOrFold(std::string_view text)
@@ -98,12 +82,22 @@ bool hasBareCrOrFold(std::string_view text)
 
 std::size_t requestHeadLength(std::string_view buffer)
 {
-    HeadReader reader;
-    if (const std::size_t length = readHead(buffer, reader))
-        return length;
-    // A header the parser cannot read still ends at its first empty line, so
-    // that it is refused once it is all in, as a readable one is answered.
-    return emptyLineEnd(buffer);
+    // The first empty line ends a header, readable or not, so that a bad one
+    // is refused once it is all in. For a header it reads the parser finds
+    // the same end (parseRequestHead checks it), but this is asked again after
+    // every piece of a header that comes in slowly, and a scan costs a small
+    // part of a pass of the parser.
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t lf = buffer.find('\n', from);
+        if (lf == std::string_view::npos || lf + 1 >= buffer.size())
+            return 0;
+        if (buffer[lf + 1] == '\n')
+            return lf + 2;
+        if (buffer[lf + 1] == '\r' && lf + 2 < buffer.size() && buffer[lf + 2] == '\n')
+            return lf + 3;
+        from = lf + 1;
+    }
 }
 
 std::optional<RequestHead> parseRequestHead(std::string_view text)

@@ -20,10 +20,11 @@ struct RequestHead {
 // empty line that ends it (CR LF or LF alone); 0 while it is not complete.
 std::size_t requestHeadLength(std::string_view buffer);
 
-// Reads a whole header as requestHeadLength() found it. nullopt when it is
-// not a well-formed HTTP/1.0 or 1.1 request: a malformed request line,
-// control characters, a CR that does not end a line, a folded or nameless
-// header line.
+// Reads a whole header as requestHeadLength() found it, with http_parser.
+// nullopt when it is not a well-formed HTTP/1.0 or 1.1 request: a malformed
+// request line, a method the parser does not know, control characters, a CR
+// that does not end a line, a folded or nameless header line, a bad or
+// contradictory Content-Length, or more than the one header.
 std::optional<RequestHead> parseRequestHead(std::string_view head);
 
 // An answer with a plain text or HTML body; "Connection: close" unless
