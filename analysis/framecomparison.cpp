@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -154,6 +155,12 @@ private:
 
 double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QImage &difference)
 {
+    return compareFrames(previousFrame, currentFrame, difference, QImage());
+}
+
+double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QImage &difference,
+                     const QImage &ignored)
+{
     const QImage previous = asArgb32(previousFrame);
     const QImage current = asArgb32(currentFrame);
     const int width = std::max(previous.width(), current.width());
@@ -165,15 +172,38 @@ double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QI
     if (width == 0 || height == 0)
         return 0.0;
 
+    const bool masked = !ignored.isNull() && ignored.format() == QImage::Format_Grayscale8;
+    // An ignored pixel adds zero terms, which leave a double sum as it is:
+    // the sum over the counted pixels alone, bit for bit.
+    std::vector<quint32> counted(masked ? size_t(width) : 0);
+    int countedPixels = 0;
     RunningSum sum;
     for (int y = 0; y < height; ++y) {
         const quint32 *p = rowOf(previous, y);
         const quint32 *c = rowOf(current, y);
         auto *out = reinterpret_cast<quint32 *>(difference.scanLine(y));
         darkening(p, p ? previous.width() : 0, c, c ? current.width() : 0, out, width);
-        sum.addRow(out, width);
+        if (!masked || y >= ignored.height()) {
+            sum.addRow(out, width);
+            countedPixels += width;
+            continue;
+        }
+        const uchar *skip = ignored.constScanLine(y);
+        const int inside = std::min(width, ignored.width());
+        int rowCount = width - inside;
+        for (int x = 0; x < inside; ++x) {
+            counted[x] = skip[x] ? 0u : out[x];
+            rowCount += skip[x] ? 0 : 1;
+        }
+        std::copy(out + inside, out + width, counted.begin() + inside);
+        sum.addRow(counted.data(), width);
+        countedPixels += rowCount;
     }
-    return sum.value() / (width * height);
+    if (countedPixels == 0)
+        return 0.0;
+    if (!masked)
+        return sum.value() / (width * height);
+    return sum.value() / countedPixels;
 }
 
 int dissimilarityLevel(double dissimilarity)
