@@ -1,0 +1,228 @@
+#include "alertguards.h"
+
+#include "framecomparison.h"
+#include "framestatistics.h"
+#include "lightingchange.h"
+#include "movingarea.h"
+#include "steadymovement.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+// Areas for the frame statistics, the moving area and steady movement: 30 x
+// 20 of them in a 480 x 320 frame.
+const int blockSize = 16;
+// A pixel moved when its channels darkened by this much together (30 each),
+// well above a camera's noise at night; an area moved when a quarter of its
+// pixels did. Leaves stirring change scattered pixels, a person most of an
+// area.
+const int movedDarkening = 90;
+const int movedPixels = blockSize * blockSize / 4;
+// Block means this close together in every channel make a frame of one
+// colour: what a camera sends while it starts or reconnects.
+const int uniformTolerance = 4;
+// Ticks after a start or a lost picture before an event may start: a
+// camera's exposure and white balance settle within about a second.
+const int settlingTickCount = 10;
+// A frame with no more than this many pixels changed by more than the
+// tolerance shows nothing new: a repeated frame of a camera slower than the
+// ticks, as a video encoder stores it.
+const int frozenTolerance = 10;
+const int frozenShare = 4800; // 32 pixels of a 480 x 320 frame
+// A picture frozen this long and then moving again is a camera's hiccup.
+const qint64 frozenGlitchMs = 3000;
+// Each tick at or over the threshold stands for the tick interval of change.
+const qint64 tickIntervalMs = 100;
+// Lighting: gains this close to 1 are no change of the light; a change that
+// moved this share of the blocks is one of the whole picture.
+const double smallestGainStep = 0.04;
+const double wholePictureShare = 0.8;
+// Steady movement: each new frame moves a block's activity 1/16 of the way
+// towards moving or still, 1/128 while an event is open so that the person
+// it is about does not become part of the scene. A block is steady from 30 %
+// on, and again counted below 12 %.
+const int watchingShift = 4;
+const int eventShift = 7;
+const int steadyOn = 65535 * 30 / 100;
+const int steadyOff = 65535 * 12 / 100;
+
+double dissimilarity(const QImage &previous, const QImage &current, QImage &difference,
+                     const QImage &uncounted, AlertSettings::Measure measure, QImage *blocks)
+{
+    const double darkening = compareFrames(previous, current, difference, uncounted);
+    if (measure != AlertSettings::MovingArea)
+        return darkening;
+    *blocks = movedBlocks(difference, uncounted, blockSize, movedDarkening, movedPixels);
+    return movedShare(*blocks);
+}
+
+} // namespace
+
+void AlertGuards::start()
+{
+    cameraBack();
+    activity = QImage();
+    steadyBlocks = QImage();
+    steady = QImage();
+    combinedValid = false;
+}
+
+void AlertGuards::cameraBack()
+{
+    newComparison();
+    settlingTicks = settlingTickCount;
+}
+
+void AlertGuards::newComparison()
+{
+    frozenSinceMs = -1;
+    runStartMs = -1;
+    currentMeans = QImage();
+    currentUniform = false;
+}
+
+void AlertGuards::setIgnoredArea(const QImage &mask)
+{
+    ignored = mask.isNull() ? QImage() : mask.convertToFormat(QImage::Format_Grayscale8);
+    combinedValid = false;
+}
+
+const QImage &AlertGuards::uncounted(const AlertSettings &settings)
+{
+    static const QImage none;
+    const bool useIgnored = settings.ignoreAreas && !ignored.isNull();
+    const bool useSteady = settings.steadyMovement && !steady.isNull();
+    if (useIgnored && !useSteady)
+        return ignored;
+    if (useSteady && !useIgnored)
+        return steady;
+    if (!useIgnored)
+        return none;
+    if (!combinedValid) {
+        combined = steady.copy();
+        for (int y = 0; y < combined.height() && y < ignored.height(); ++y) {
+            uchar *line = combined.scanLine(y);
+            const uchar *painted = ignored.constScanLine(y);
+            for (int x = 0; x < combined.width() && x < ignored.width(); ++x)
+                line[x] |= painted[x];
+        }
+        combinedValid = true;
+    }
+    return combined;
+}
+
+double AlertGuards::measure(const QImage &previous, const QImage &current, QImage &difference,
+                            const AlertSettings &settings)
+{
+    const QImage &left = uncounted(settings);
+    const double result =
+        dissimilarity(previous, current, difference, left, settings.measure, &moved);
+    // Steady movement learns from every pixel, the ones it left out included.
+    if (!left.isNull() || settings.measure != AlertSettings::MovingArea)
+        moved = QImage();
+    return result;
+}
+
+void AlertGuards::observe(const QImage &frame)
+{
+    previousMeans = currentMeans;
+    previousUniform = currentUniform;
+    currentMeans = blockMeans(frame, blockSize);
+    currentUniform = isUniform(currentMeans, uniformTolerance);
+}
+
+void AlertGuards::firstFrame(const QImage &frame)
+{
+    observe(frame);
+    if (settlingTicks > 0)
+        --settlingTicks;
+}
+
+void AlertGuards::learn(const QImage &difference, int rateShift)
+{
+    if (moved.isNull())
+        moved = movedBlocks(difference, QImage(), blockSize, movedDarkening, movedPixels);
+    updateActivity(activity, moved, rateShift);
+    const QImage before = steadyBlocks;
+    updateSteadyBlocks(steadyBlocks, activity, steadyOn, steadyOff);
+    if (steadyBlocks == before)
+        return;
+    // A block next to steady ones is likely to stir as well.
+    steady = blocksToPixels(steadyBlocks, blockSize, difference.size(), true);
+    combinedValid = false;
+}
+
+bool AlertGuards::isLightingChange(const QImage &previous, const QImage &current, int threshold,
+                                   const AlertSettings &settings)
+{
+    const LightChange change = measureLightChange(previousMeans, currentMeans);
+    double step = 0.0;
+    for (double gain : change.gains)
+        step = std::max(step, std::abs(gain - 1.0));
+    if (!change.valid || step < smallestGainStep)
+        return false;
+    if (change.wholeShare >= wholePictureShare)
+        return true;
+    // What is left once the previous frame is seen in the new light: a
+    // person walking in while the lamp goes off is still there.
+    QImage blocks;
+    const double rest = dissimilarity(relit(previous, change), current, residual,
+                                      uncounted(settings), settings.measure, &blocks);
+    return dissimilarityLevel(rest) < threshold;
+}
+
+GuardVerdict AlertGuards::judge(const QImage &previous, const QImage &current,
+                                const QImage &difference, int level, int threshold,
+                                const AlertSettings &settings, bool inEvent, qint64 timeMs)
+{
+    GuardVerdict verdict;
+    if (!settings.cameraGlitches && !settings.lightingChanges && !settings.steadyMovement &&
+        !settings.minimumDuration) {
+        verdict.alerting = level >= threshold;
+        return verdict;
+    }
+    const bool settling = settlingTicks > 0;
+    if (settling)
+        --settlingTicks;
+    verdict.frozen = sameFrame(previous, current, frozenTolerance,
+                               current.width() * current.height() / frozenShare);
+    if (verdict.frozen) {
+        if (frozenSinceMs < 0)
+            frozenSinceMs = timeMs;
+        // Nothing new to judge: the run of ticks over the threshold and the
+        // learned places stay as they are, so a camera slower than the
+        // ticks is judged by its own frames.
+        verdict.glitch = settings.cameraGlitches;
+        return verdict;
+    }
+    const bool afterFreeze = frozenSinceMs >= 0 && timeMs - frozenSinceMs >= frozenGlitchMs;
+    frozenSinceMs = -1;
+
+    if (settings.cameraGlitches || settings.lightingChanges)
+        observe(current);
+    if (settings.cameraGlitches)
+        verdict.glitch = settling || afterFreeze || currentUniform || previousUniform;
+    const bool over = level >= threshold;
+    if (over && !verdict.glitch && settings.lightingChanges)
+        verdict.lightingChange = isLightingChange(previous, current, threshold, settings);
+    if (settings.steadyMovement && !verdict.glitch && !verdict.lightingChange)
+        learn(difference, inEvent ? eventShift : watchingShift);
+
+    if (!over || verdict.glitch || verdict.lightingChange) {
+        runStartMs = -1;
+        return verdict;
+    }
+    if (settings.minimumDuration && !inEvent) {
+        if (runStartMs < 0)
+            runStartMs = timeMs;
+        if (timeMs - runStartMs + tickIntervalMs < settings.minimumDurationMs) {
+            verdict.waiting = true;
+            return verdict;
+        }
+    }
+    verdict.alerting = true;
+    return verdict;
+}
