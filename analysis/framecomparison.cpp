@@ -15,6 +15,14 @@ namespace
 
 const quint32 opaqueBlack = 0xFF000000u;
 
+int bitCount(int bits)
+{
+    int count = 0;
+    for (; bits; bits &= bits - 1)
+        ++count;
+    return count;
+}
+
 QImage asArgb32(const QImage &image)
 {
     return image.format() == QImage::Format_ARGB32 || image.isNull()
@@ -53,6 +61,37 @@ void darkening(const quint32 *before, int beforeWidth, const quint32 *after, int
             d |= quint32(std::max(0, int(p >> shift & 0xFF) - int(c >> shift & 0xFF))) << shift;
         out[x] = d;
     }
+}
+
+// Copies the pixels of a difference row whose skip byte is 0 and writes 0
+// for the others; returns how many were copied.
+int keepCounted(const quint32 *row, const uchar *skip, int width, quint32 *out)
+{
+    int kept = 0;
+    int x = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= width; x += 16) {
+        const __m128i bytes =
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(skip + x)), zero);
+        kept += bitCount(_mm_movemask_epi8(bytes));
+        // Each byte's verdict widened to the pixel's four bytes.
+        const __m128i low = _mm_unpacklo_epi8(bytes, bytes);
+        const __m128i high = _mm_unpackhi_epi8(bytes, bytes);
+        const __m128i keep[4] = {_mm_unpacklo_epi16(low, low), _mm_unpackhi_epi16(low, low),
+                                 _mm_unpacklo_epi16(high, high), _mm_unpackhi_epi16(high, high)};
+        for (int i = 0; i < 4; ++i) {
+            const auto *from = reinterpret_cast<const __m128i *>(row + x + 4 * i);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x + 4 * i),
+                             _mm_and_si128(_mm_loadu_si128(from), keep[i]));
+        }
+    }
+#endif
+    for (; x < width; ++x) {
+        out[x] = skip[x] ? 0u : row[x];
+        kept += skip[x] ? 0 : 1;
+    }
+    return kept;
 }
 
 // The running sum of the terms d / 255 / 3 (red, green, blue, pixel by
@@ -188,13 +227,9 @@ double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QI
             countedPixels += width;
             continue;
         }
-        const uchar *skip = ignored.constScanLine(y);
         const int inside = std::min(width, ignored.width());
-        int rowCount = width - inside;
-        for (int x = 0; x < inside; ++x) {
-            counted[x] = skip[x] ? 0u : out[x];
-            rowCount += skip[x] ? 0 : 1;
-        }
+        const int rowCount =
+            width - inside + keepCounted(out, ignored.constScanLine(y), inside, counted.data());
         std::copy(out + inside, out + width, counted.begin() + inside);
         sum.addRow(counted.data(), width);
         countedPixels += rowCount;

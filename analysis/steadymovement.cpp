@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 void updateActivity(QImage &activity, const QImage &moved, int rateShift)
 {
@@ -43,16 +44,22 @@ void updateSteadyBlocks(QImage &steady, const QImage &activity, int on, int off)
 QImage growBlocks(const QImage &blocks)
 {
     const QImage before = blocks.convertToFormat(QImage::Format_Grayscale8);
+    const int width = before.width();
+    const int height = before.height();
     QImage grid(before.size(), QImage::Format_Grayscale8);
-    for (int y = 0; y < grid.height(); ++y) {
+    for (int y = 0; y < height; ++y) {
         uchar *line = grid.scanLine(y);
-        for (int x = 0; x < grid.width(); ++x) {
-            uchar largest = 0;
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx)
-                    if (before.valid(x + dx, y + dy))
-                        largest = std::max(largest, before.constScanLine(y + dy)[x + dx]);
-            line[x] = largest;
+        std::fill_n(line, width, uchar(0));
+        for (int from = std::max(0, y - 1); from <= std::min(height - 1, y + 1); ++from) {
+            const uchar *in = before.constScanLine(from);
+            for (int x = 0; x < width; ++x) {
+                uchar largest = in[x];
+                if (x > 0)
+                    largest = std::max(largest, in[x - 1]);
+                if (x + 1 < width)
+                    largest = std::max(largest, in[x + 1]);
+                line[x] = std::max(line[x], largest);
+            }
         }
     }
     return grid;
@@ -60,17 +67,23 @@ QImage growBlocks(const QImage &blocks)
 
 QImage blocksToPixels(const QImage &blocks, int blockSize, QSize frameSize, bool grow)
 {
-    if (blocks.isNull() || blockSize < 1)
+    if (blocks.isNull() || blockSize < 1 || frameSize.isEmpty())
         return QImage();
     const QImage grid =
         grow ? growBlocks(blocks) : blocks.convertToFormat(QImage::Format_Grayscale8);
     QImage mask(frameSize, QImage::Format_Grayscale8);
+    const int width = frameSize.width();
     for (int y = 0; y < frameSize.height(); ++y) {
         uchar *line = mask.scanLine(y);
-        const int row = std::min(y / blockSize, grid.height() - 1);
-        const uchar *in = grid.constScanLine(row);
-        for (int x = 0; x < frameSize.width(); ++x)
-            line[x] = in[std::min(x / blockSize, grid.width() - 1)];
+        if (y % blockSize != 0) {
+            // Every row of a block row is the same.
+            std::memcpy(line, mask.constScanLine(y - 1), size_t(width));
+            continue;
+        }
+        const uchar *in = grid.constScanLine(std::min(y / blockSize, grid.height() - 1));
+        for (int left = 0; left < width; left += blockSize)
+            std::fill_n(line + left, std::min(blockSize, width - left),
+                        in[std::min(left / blockSize, grid.width() - 1)]);
     }
     return mask;
 }

@@ -49,6 +49,16 @@ const int eventShift = 7;
 const int steadyOn = 65535 * 30 / 100;
 const int steadyOff = 65535 * 12 / 100;
 
+bool anySet(const QImage &grid)
+{
+    for (int y = 0; y < grid.height(); ++y) {
+        const uchar *line = grid.constScanLine(y);
+        if (std::any_of(line, line + grid.width(), [](uchar value) { return value != 0; }))
+            return true;
+    }
+    return false;
+}
+
 double dissimilarity(const QImage &previous, const QImage &current, QImage &difference,
                      const QImage &uncounted, AlertSettings::Measure measure, QImage *blocks)
 {
@@ -150,8 +160,10 @@ void AlertGuards::learn(const QImage &difference, int rateShift)
     updateSteadyBlocks(steadyBlocks, activity, steadyOn, steadyOff);
     if (steadyBlocks == before)
         return;
-    // A block next to steady ones is likely to stir as well.
-    steady = blocksToPixels(steadyBlocks, blockSize, difference.size(), true);
+    // A block next to steady ones is likely to stir as well. No steady block
+    // leaves no mask, so that the comparison takes its plain way.
+    steady = anySet(steadyBlocks) ? blocksToPixels(steadyBlocks, blockSize, difference.size(), true)
+                                  : QImage();
     combinedValid = false;
 }
 
