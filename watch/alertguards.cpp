@@ -34,6 +34,11 @@ const int frozenTolerance = 10;
 const int frozenShare = 4800; // 32 pixels of a 480 x 320 frame
 // A picture frozen this long and then moving again is a camera's hiccup.
 const qint64 frozenGlitchMs = 3000;
+// Repeats for this long are a still scene rather than a slow camera.
+const qint64 stillSceneMs = 1000;
+// Ticks over the threshold this far apart, nothing new between them, are
+// no run: a slow camera gives a new frame well within it.
+const qint64 longestRunGapMs = 1000;
 // Each tick at or over the threshold stands for the tick interval of change.
 const qint64 tickIntervalMs = 100;
 // Lighting: gains this close to 1 are no change of the light; a change that
@@ -88,7 +93,8 @@ void AlertGuards::cameraBack()
 
 void AlertGuards::newComparison()
 {
-    frozenSinceMs = -1;
+    identicalSinceMs = -1;
+    stillSinceMs = -1;
     runStartMs = -1;
     currentMeans = QImage();
     currentUniform = false;
@@ -130,8 +136,10 @@ double AlertGuards::measure(const QImage &previous, const QImage &current, QImag
     const QImage &left = uncounted(settings);
     const double result =
         dissimilarity(previous, current, difference, left, settings.measure, &moved);
-    // Steady movement learns from every pixel, the ones it left out included.
-    if (!left.isNull() || settings.measure != AlertSettings::MovingArea)
+    // Steady movement learns from the pixels outside the painted areas, the
+    // steady ones included: the measure's own grid serves while none is steady.
+    if (settings.measure != AlertSettings::MovingArea || !painted(settings).isNull() ||
+        (settings.steadyMovement && !steady.isNull()))
         moved = QImage();
     return result;
 }
@@ -151,10 +159,16 @@ void AlertGuards::firstFrame(const QImage &frame)
         --settlingTicks;
 }
 
-void AlertGuards::learn(const QImage &difference, int rateShift)
+const QImage &AlertGuards::painted(const AlertSettings &settings) const
+{
+    static const QImage none;
+    return settings.ignoreAreas ? ignored : none;
+}
+
+void AlertGuards::learn(const QImage &difference, const AlertSettings &settings, int rateShift)
 {
     if (moved.isNull())
-        moved = movedBlocks(difference, QImage(), blockSize, movedDarkening, movedPixels);
+        moved = movedBlocks(difference, painted(settings), blockSize, movedDarkening, movedPixels);
     updateActivity(activity, moved, rateShift);
     const QImage before = steadyBlocks;
     updateSteadyBlocks(steadyBlocks, activity, steadyOn, steadyOff);
@@ -202,34 +216,48 @@ GuardVerdict AlertGuards::judge(const QImage &previous, const QImage &current,
     verdict.frozen = sameFrame(previous, current, frozenTolerance,
                                current.width() * current.height() / frozenShare);
     if (verdict.frozen) {
-        if (frozenSinceMs < 0)
-            frozenSinceMs = timeMs;
+        // A frozen camera repeats its frame exactly; a still scene, or a
+        // slow camera's repeat as an encoder stores it, differs a little.
+        if (!sameFrame(previous, current, 0, 0))
+            identicalSinceMs = -1;
+        else if (identicalSinceMs < 0)
+            identicalSinceMs = timeMs;
+        if (stillSinceMs < 0)
+            stillSinceMs = timeMs;
         // Nothing new to judge: the run of ticks over the threshold and the
-        // learned places stay as they are, so a camera slower than the
-        // ticks is judged by its own frames.
-        verdict.glitch = settings.cameraGlitches;
+        // learned places stay as they are, so a camera slower than the ticks
+        // is judged by its own frames. Still for a while, the scene is calm
+        // and places of steady movement calm down with it.
+        if (settings.steadyMovement && timeMs - stillSinceMs >= stillSceneMs)
+            learn(difference, settings, inEvent ? eventShift : watchingShift);
         return verdict;
     }
-    const bool afterFreeze = frozenSinceMs >= 0 && timeMs - frozenSinceMs >= frozenGlitchMs;
-    frozenSinceMs = -1;
+    const bool afterFreeze = identicalSinceMs >= 0 && timeMs - identicalSinceMs >= frozenGlitchMs;
+    identicalSinceMs = -1;
+    stillSinceMs = -1;
 
     if (settings.cameraGlitches || settings.lightingChanges)
         observe(current);
-    if (settings.cameraGlitches)
-        verdict.glitch = settling || afterFreeze || currentUniform || previousUniform;
+    // A frame of one colour, or the jump after a long freeze, says nothing
+    // about the scene; the frames of a camera still settling do, and steady
+    // movement learns from them.
+    const bool broken =
+        settings.cameraGlitches && (afterFreeze || currentUniform || previousUniform);
+    verdict.glitch = broken || (settings.cameraGlitches && settling);
     const bool over = level >= threshold;
-    if (over && !verdict.glitch && settings.lightingChanges)
+    if (over && !broken && settings.lightingChanges)
         verdict.lightingChange = isLightingChange(previous, current, threshold, settings);
-    if (settings.steadyMovement && !verdict.glitch && !verdict.lightingChange)
-        learn(difference, inEvent ? eventShift : watchingShift);
+    if (settings.steadyMovement && !broken && !verdict.lightingChange)
+        learn(difference, settings, inEvent ? eventShift : watchingShift);
 
     if (!over || verdict.glitch || verdict.lightingChange) {
         runStartMs = -1;
         return verdict;
     }
     if (settings.minimumDuration && !inEvent) {
-        if (runStartMs < 0)
+        if (runStartMs < 0 || timeMs - lastOverMs > longestRunGapMs)
             runStartMs = timeMs;
+        lastOverMs = timeMs;
         if (timeMs - runStartMs + tickIntervalMs < settings.minimumDurationMs) {
             verdict.waiting = true;
             return verdict;

@@ -9,7 +9,7 @@
 struct GuardVerdict {
     bool alerting = false;       // at or over the threshold, and every guard agrees
     bool glitch = false;         // the frame may be the camera's, not the scene's
-    bool frozen = false;         // nothing new since the tick before
+    bool frozen = false;         // nothing new since the tick before: never alerts
     bool lightingChange = false; // at or over the threshold from a change of the light
     bool waiting = false;        // at or over the threshold, not yet for the minimum duration
 };
@@ -56,7 +56,8 @@ public:
 
 private:
     void observe(const QImage &frame);
-    void learn(const QImage &difference, int rateShift);
+    const QImage &painted(const AlertSettings &settings) const;
+    void learn(const QImage &difference, const AlertSettings &settings, int rateShift);
     bool isLightingChange(const QImage &previous, const QImage &current, int threshold,
                           const AlertSettings &settings);
 
@@ -67,7 +68,7 @@ private:
 
     QImage activity;     // how often each block moved lately
     QImage steadyBlocks; // the blocks of steady movement
-    QImage moved;        // the blocks that moved in the last measure(), all pixels counted
+    QImage moved;        // the blocks that moved in the last measure(), for learning
     QImage residual;     // the difference left after a change of light
 
     QImage previousMeans;
@@ -75,8 +76,10 @@ private:
     bool previousUniform = false;
     bool currentUniform = false;
     int settlingTicks = 0;
-    qint64 frozenSinceMs = -1;
-    qint64 runStartMs = -1; // the first tick of the run at or over the threshold
+    qint64 identicalSinceMs = -1; // the camera has sent the same frame since
+    qint64 stillSinceMs = -1;     // nothing new has come since
+    qint64 runStartMs = -1;       // the first tick of the run at or over the threshold
+    qint64 lastOverMs = -1;       // the run's last tick at or over the threshold
 };
 
 #endif

@@ -33,8 +33,8 @@ struct TickResult {
     // level >= threshold.
     qint64 timeMs = 0;
     bool alerting = false;       // the level reached the threshold and the guards agree
-    bool glitch = false;         // a camera's start, hiccup, frozen or one-colour frame
-    bool frozen = false;         // the same picture as the tick before
+    bool glitch = false;         // a camera's start, hiccup or one-colour frame
+    bool frozen = false;         // nothing new since the tick before
     bool lightingChange = false; // over the threshold from a change of the whole picture's light
     bool waiting = false;        // over the threshold, not yet for the minimum duration
     bool eventStarted = false;   // this tick started an event: events().current()
