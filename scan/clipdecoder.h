@@ -28,6 +28,9 @@ public:
     bool next(QImage *frame, qint64 *timeMs);
     // Why decoding failed; empty while it works and at a clean end.
     QString error() const;
+    // How long the clip says it lasts, in milliseconds; -1 when it does not
+    // say (a stream) or cannot be asked.
+    qint64 statedDurationMs() const;
 
     struct Pipeline;
 

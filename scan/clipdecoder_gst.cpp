@@ -8,6 +8,7 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace
@@ -43,7 +44,8 @@ struct ClipDecoder::Pipeline {
     GstAppSink *sink = nullptr;
     GstBus *bus = nullptr;
     QString error;
-    bool videoLinked = false;
+    std::atomic<bool> videoLinked{false};
+    std::atomic<bool> noVideo{false}; // the decoder exposed every stream, none of them video
     bool failed = false;
     bool ended = false; // every sink has its end of stream
     qint64 frames = 0;
@@ -121,6 +123,14 @@ void onPadAdded(GstElement *, GstPad *pad, gpointer data)
     gst_object_unref(drainPad);
 }
 
+// The frame sink would wait for ever for a clip without pictures.
+void onNoMorePads(GstElement *, gpointer data)
+{
+    auto *p = static_cast<ClipDecoder::Pipeline *>(data);
+    if (!p->videoLinked)
+        p->noVideo = true;
+}
+
 } // namespace
 
 ClipDecoder::ClipDecoder() = default;
@@ -160,6 +170,7 @@ bool ClipDecoder::open(const QString &source, bool realtime)
     gst_bin_add_many(GST_BIN(p.pipeline), decoder, p.tail, nullptr);
     g_object_set(decoder, "uri", uriFor(source).toUtf8().constData(), nullptr);
     g_signal_connect(decoder, "pad-added", G_CALLBACK(onPadAdded), &p);
+    g_signal_connect(decoder, "no-more-pads", G_CALLBACK(onNoMorePads), &p);
     p.sink = GST_APP_SINK(gst_bin_get_by_name(GST_BIN(p.tail), "frames"));
     g_object_set(p.sink, "sync", realtime ? TRUE : FALSE, nullptr);
     p.bus = gst_element_get_bus(p.pipeline);
@@ -181,7 +192,7 @@ bool ClipDecoder::next(QImage *frame, qint64 *timeMs)
     GstSample *sample = nullptr;
     // The frames still queued come first; the pipeline's end of stream
     // means the frame sink has had its own.
-    while (!sample && p.readBus()) {
+    while (!sample && p.readBus() && !p.noVideo) {
         sample = gst_app_sink_try_pull_sample(p.sink, pollInterval);
         if (!sample && (p.ended || gst_app_sink_is_eos(p.sink)))
             break;
@@ -235,4 +246,13 @@ bool ClipDecoder::next(QImage *frame, qint64 *timeMs)
 QString ClipDecoder::error() const
 {
     return pipeline ? pipeline->error : QString();
+}
+
+qint64 ClipDecoder::statedDurationMs() const
+{
+    gint64 duration = -1;
+    if (!pipeline || !pipeline->pipeline ||
+        !gst_element_query_duration(pipeline->pipeline, GST_FORMAT_TIME, &duration) || duration < 0)
+        return -1;
+    return qint64(duration / GST_MSECOND);
 }

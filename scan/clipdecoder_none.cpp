@@ -22,3 +22,8 @@ QString ClipDecoder::error() const
 {
     return "this build of the program cannot decode video";
 }
+
+qint64 ClipDecoder::statedDurationMs() const
+{
+    return -1;
+}

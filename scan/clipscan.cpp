@@ -12,6 +12,8 @@ namespace
 {
 
 const qint64 tickIntervalMs = 100;
+// A clip whose last frame comes this much before its stated end was cut.
+const qint64 cutShortMs = 1000;
 
 double seconds(qint64 ms)
 {
@@ -160,10 +162,16 @@ int runScan(const ScanRequest &request, QTextStream &out, QTextStream &err)
     }
     if (tick.finishEvent())
         report.event(tick.events().lastEnded());
-    const QString problem = decoder.error();
+
+    // A file cut short may just end, with no error: its stated length tells.
+    QString problem = decoder.error();
+    const qint64 stated = decoder.statedDurationMs();
+    if (problem.isEmpty() && stated > frameMs + cutShortMs)
+        problem = "the file ends before its stated length of " + clipTime(stated) +
+                  "; it may be cut short";
     if (!problem.isEmpty())
-        err << "orvella: " << request.source << " stopped playing at " << clipTime(lastTickMs)
-            << ": " << problem << "\n";
+        err << "orvella: " << request.source << " stopped playing at " << clipTime(frameMs) << ": "
+            << problem << "\n";
     report.summary(lastTickMs + tickIntervalMs, problem);
     return scanDone;
 }
