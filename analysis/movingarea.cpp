@@ -93,10 +93,17 @@ QImage movedBlocks(const QImage &difference, const QImage &ignored, int blockSiz
                 const int left = column * blockSize;
                 const int right = std::min(width, left + blockSize);
                 const auto at = static_cast<size_t>(column);
-                // Pixels past the mask's own width all count.
+                // Pixels past the mask's own width all count; a stretch the
+                // mask leaves whole, or covers whole, is quickly done.
                 const int maskedEnd = std::clamp(maskWidth, left, right);
-                countRun(line + left, skip ? skip + left : nullptr, maskedEnd - left,
-                         minimumDarkening, moved[at], counted[at]);
+                const uchar *stretch = skip ? skip + left : nullptr;
+                int length = maskedEnd - left;
+                const auto painted = [](uchar value) { return value != 0; };
+                if (stretch && std::all_of(stretch, stretch + length, painted))
+                    length = 0;
+                if (stretch && std::none_of(stretch, stretch + length, painted))
+                    stretch = nullptr;
+                countRun(line + left, stretch, length, minimumDarkening, moved[at], counted[at]);
                 countRun(line + maskedEnd, nullptr, right - maskedEnd, minimumDarkening, moved[at],
                          counted[at]);
             }

@@ -81,6 +81,7 @@ void AlertGuards::start()
     cameraBack();
     activity = QImage();
     steadyBlocks = QImage();
+    steadyGrid = QImage();
     steady = QImage();
     combinedValid = false;
 }
@@ -133,15 +134,26 @@ const QImage &AlertGuards::uncounted(const AlertSettings &settings)
 double AlertGuards::measure(const QImage &previous, const QImage &current, QImage &difference,
                             const AlertSettings &settings)
 {
-    const QImage &left = uncounted(settings);
-    const double result =
-        dissimilarity(previous, current, difference, left, settings.measure, &moved);
-    // Steady movement learns from the pixels outside the painted areas, the
-    // steady ones included: the measure's own grid serves while none is steady.
-    if (settings.measure != AlertSettings::MovingArea || !painted(settings).isNull() ||
-        (settings.steadyMovement && !steady.isNull()))
-        moved = QImage();
-    return result;
+    const double darkening = compareFrames(previous, current, difference, uncounted(settings));
+    // The areas that moved outside the painted ones: what steady movement
+    // learns from and, its own areas left out, the moving-area measure.
+    // The steady areas are whole areas of the same grid.
+    moved = settings.measure == AlertSettings::MovingArea || settings.steadyMovement
+                ? movedBlocks(difference, painted(settings), blockSize, movedDarkening, movedPixels)
+                : QImage();
+    if (settings.measure != AlertSettings::MovingArea)
+        return darkening;
+    if (!settings.steadyMovement || steadyGrid.isNull())
+        return movedShare(moved);
+    QImage counted = moved.copy();
+    for (int y = 0; y < counted.height(); ++y) {
+        uchar *line = counted.scanLine(y);
+        const uchar *still = steadyGrid.constScanLine(y);
+        for (int x = 0; x < counted.width(); ++x)
+            if (still[x])
+                line[x] = 0;
+    }
+    return movedShare(counted);
 }
 
 void AlertGuards::observe(const QImage &frame)
@@ -176,8 +188,9 @@ void AlertGuards::learn(const QImage &difference, const AlertSettings &settings,
         return;
     // A block next to steady ones is likely to stir as well. No steady block
     // leaves no mask, so that the comparison takes its plain way.
-    steady = anySet(steadyBlocks) ? blocksToPixels(steadyBlocks, blockSize, difference.size(), true)
-                                  : QImage();
+    steadyGrid = anySet(steadyBlocks) ? growBlocks(steadyBlocks) : QImage();
+    steady = steadyGrid.isNull() ? QImage()
+                                 : blocksToPixels(steadyGrid, blockSize, difference.size(), false);
     combinedValid = false;
 }
 

@@ -68,7 +68,8 @@ private:
 
     QImage activity;     // how often each block moved lately
     QImage steadyBlocks; // the blocks of steady movement
-    QImage moved;        // the blocks that moved in the last measure(), for learning
+    QImage steadyGrid;   // those and their neighbours: the blocks left out
+    QImage moved;        // the blocks outside the painted areas that moved, for learning
     QImage residual;     // the difference left after a change of light
 
     QImage previousMeans;
