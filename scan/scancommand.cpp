@@ -161,6 +161,9 @@ int runScanCommand(const QCommandLineParser &parser)
     request.settings.kernelSizeIndex = (kernel - 3) / 2;
     read.number("threshold", 5, 95, &request.settings.threshold);
     read.number("brightness", 1, 20, &request.settings.brightness);
+    // A mask given is meant to be used.
+    if (parser.isSet("mask"))
+        alerts.ignoreAreas = true;
     read.onOff("ignore-areas", &alerts.ignoreAreas);
     read.onOff("lighting-guard", &alerts.lightingChanges);
     read.onOff("steady-guard", &alerts.steadyMovement);

@@ -28,6 +28,7 @@ private slots:
     void samplesTheNewestFrameEachTick();
     void findsThePersonWalkingIn();
     void usesTheRememberedSettings();
+    void maskLeavesItsAreasOut();
     void realtimeTakesTheClipsOwnTime();
     void fileCutShortIsScannedAsFarAsItGoes();
     void unplayableInput_data();
@@ -220,6 +221,32 @@ void TestScan::usesTheRememberedSettings()
     const Run given = scan({"--scan", clip, "--measure", "area", "--threshold", "20"});
     QFile::remove(settings);
     QVERIFY2(given.out.startsWith("event 1: "), qPrintable(given.out));
+}
+
+void TestScan::maskLeavesItsAreasOut()
+{
+    // All but a strip at the top, where nobody walks, painted out.
+    QImage painted(480, 320, QImage::Format_Grayscale8);
+    painted.fill(0);
+    for (int y = 40; y < 320; ++y)
+        std::fill_n(painted.scanLine(y), 480, uchar(255));
+    const QString mask = dir.filePath("walkway.png");
+    QVERIFY(painted.save(mask));
+    const Run run = scan({"--scan", clip, "--mask", mask});
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.startsWith("0 events"), qPrintable(run.out));
+    // Told not to use it, the scan sees the person again.
+    const Run off = scan({"--scan", clip, "--mask", mask, "--ignore-areas", "off"});
+    QVERIFY2(off.out.startsWith("event 1: "), qPrintable(off.out));
+
+    const QString damaged = dir.filePath("damaged.png");
+    QFile file(damaged);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("\x89PNG\r\n\x1a\nnot really");
+    file.close();
+    const Run bad = scan({"--scan", clip, "--mask", damaged});
+    QCOMPARE(bad.status, 1);
+    QVERIFY2(bad.err.contains("the mask " + damaged + " could not be read"), qPrintable(bad.err));
 }
 
 void TestScan::realtimeTakesTheClipsOwnTime()
