@@ -54,10 +54,11 @@ bool pixelChanged(quint32 p, quint32 q, quint32 limit)
 
 } // namespace
 
-QImage blockMeans(const QImage &frame, int blockSize)
+QImage blockMeans(const QImage &frame, int blockSize, int rowStep)
 {
     if (frame.isNull() || blockSize < 1)
         return QImage();
+    rowStep = std::clamp(rowStep, 1, blockSize);
     const QImage argb =
         frame.format() == QImage::Format_ARGB32 || frame.format() == QImage::Format_RGB32
             ? frame
@@ -72,7 +73,7 @@ QImage blockMeans(const QImage &frame, int blockSize)
         std::fill(sums.begin(), sums.end(), 0);
         const int top = row * blockSize;
         const int bottom = std::min(height, top + blockSize);
-        for (int y = top; y < bottom; ++y) {
+        for (int y = top; y < bottom; y += rowStep) {
             const auto *line = reinterpret_cast<const quint32 *>(argb.constScanLine(y));
             for (int column = 0; column < columns; ++column) {
                 const int left = column * blockSize;
@@ -83,8 +84,8 @@ QImage blockMeans(const QImage &frame, int blockSize)
         auto *out = reinterpret_cast<quint32 *>(means.scanLine(row));
         for (int column = 0; column < columns; ++column) {
             const int left = column * blockSize;
-            const quint64 pixels =
-                quint64(bottom - top) * quint64(std::min(width, left + blockSize) - left);
+            const quint64 rowsRead = quint64((bottom - top + rowStep - 1) / rowStep);
+            const quint64 pixels = rowsRead * quint64(std::min(width, left + blockSize) - left);
             const auto mean = [pixels](quint64 sum) {
                 return quint32((sum + pixels / 2) / pixels);
             };

@@ -6,7 +6,8 @@
 // The mean colour of each blockSize x blockSize block of frame (the last
 // row and column of blocks may be smaller), as a Format_ARGB32 image with
 // one opaque pixel a block, channels rounded to the nearest whole number.
-QImage blockMeans(const QImage &frame, int blockSize);
+// With rowStep 2 or more, only every rowStep-th row of a block is read.
+QImage blockMeans(const QImage &frame, int blockSize, int rowStep = 1);
 
 // Whether a frame is of one colour: no block mean differs from another by
 // more than tolerance in any channel. means is what blockMeans gives.

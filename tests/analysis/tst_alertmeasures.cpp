@@ -173,6 +173,23 @@ private slots:
         QCOMPARE(movedShare(movedBlocks(difference, QImage(), 16, 90, 1)), 0.0);
     }
 
+    void blockMeansOfEveryRowOrSome()
+    {
+        // Stripes: even rows black, odd rows grey 200; 20 x 18 in blocks of 8.
+        QImage stripes(20, 18, QImage::Format_ARGB32);
+        for (int y = 0; y < 18; ++y)
+            for (int x = 0; x < 20; ++x)
+                stripes.setPixel(x, y, y % 2 ? 0xFFC8C8C8 : 0xFF000000);
+        const QImage all = blockMeans(stripes, 8);
+        QCOMPARE(all.size(), QSize(3, 3));
+        QCOMPARE(all.pixel(0, 0), 0xFF646464u);
+        // The last row of blocks holds rows 16 and 17 only.
+        QCOMPARE(all.pixel(2, 2), 0xFF646464u);
+        QCOMPARE(blockMeans(stripes, 8, 2).pixel(1, 1), 0xFF000000u);
+        QCOMPARE(blockMeans(stripes, 8, 2).pixel(2, 2), 0xFF000000u);
+        QCOMPARE(blockMeans(stripes.copy(0, 1, 20, 17), 8, 2).pixel(1, 1), 0xFFC8C8C8u);
+    }
+
     void uniformAndSameFrames()
     {
         QVERIFY(isUniform(blockMeans(filledFrame(480, 320, 0xFF808080), 16), 4));
