@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -13,6 +14,14 @@ namespace
 {
 
 const quint32 opaqueBlack = 0xFF000000u;
+
+int bitCount(int bits)
+{
+    int count = 0;
+    for (; bits; bits &= bits - 1)
+        ++count;
+    return count;
+}
 
 QImage asArgb32(const QImage &image)
 {
@@ -52,6 +61,37 @@ void darkening(const quint32 *before, int beforeWidth, const quint32 *after, int
             d |= quint32(std::max(0, int(p >> shift & 0xFF) - int(c >> shift & 0xFF))) << shift;
         out[x] = d;
     }
+}
+
+// Copies the pixels of a difference row whose skip byte is 0 and writes 0
+// for the others; returns how many were copied.
+int keepCounted(const quint32 *row, const uchar *skip, int width, quint32 *out)
+{
+    int kept = 0;
+    int x = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= width; x += 16) {
+        const __m128i bytes =
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(skip + x)), zero);
+        kept += bitCount(_mm_movemask_epi8(bytes));
+        // Each byte's verdict widened to the pixel's four bytes.
+        const __m128i low = _mm_unpacklo_epi8(bytes, bytes);
+        const __m128i high = _mm_unpackhi_epi8(bytes, bytes);
+        const __m128i keep[4] = {_mm_unpacklo_epi16(low, low), _mm_unpackhi_epi16(low, low),
+                                 _mm_unpacklo_epi16(high, high), _mm_unpackhi_epi16(high, high)};
+        for (int i = 0; i < 4; ++i) {
+            const auto *from = reinterpret_cast<const __m128i *>(row + x + 4 * i);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x + 4 * i),
+                             _mm_and_si128(_mm_loadu_si128(from), keep[i]));
+        }
+    }
+#endif
+    for (; x < width; ++x) {
+        out[x] = skip[x] ? 0u : row[x];
+        kept += skip[x] ? 0 : 1;
+    }
+    return kept;
 }
 
 // The running sum of the terms d / 255 / 3 (red, green, blue, pixel by
@@ -154,6 +194,12 @@ private:
 
 double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QImage &difference)
 {
+    return compareFrames(previousFrame, currentFrame, difference, QImage());
+}
+
+double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QImage &difference,
+                     const QImage &ignored)
+{
     const QImage previous = asArgb32(previousFrame);
     const QImage current = asArgb32(currentFrame);
     const int width = std::max(previous.width(), current.width());
@@ -165,15 +211,34 @@ double compareFrames(const QImage &previousFrame, const QImage &currentFrame, QI
     if (width == 0 || height == 0)
         return 0.0;
 
+    const bool masked = !ignored.isNull() && ignored.format() == QImage::Format_Grayscale8;
+    // An ignored pixel adds zero terms, which leave a double sum as it is:
+    // the sum over the counted pixels alone, bit for bit.
+    std::vector<quint32> counted(masked ? size_t(width) : 0);
+    int countedPixels = 0;
     RunningSum sum;
     for (int y = 0; y < height; ++y) {
         const quint32 *p = rowOf(previous, y);
         const quint32 *c = rowOf(current, y);
         auto *out = reinterpret_cast<quint32 *>(difference.scanLine(y));
         darkening(p, p ? previous.width() : 0, c, c ? current.width() : 0, out, width);
-        sum.addRow(out, width);
+        if (!masked || y >= ignored.height()) {
+            sum.addRow(out, width);
+            countedPixels += width;
+            continue;
+        }
+        const int inside = std::min(width, ignored.width());
+        const int rowCount =
+            width - inside + keepCounted(out, ignored.constScanLine(y), inside, counted.data());
+        std::copy(out + inside, out + width, counted.begin() + inside);
+        sum.addRow(counted.data(), width);
+        countedPixels += rowCount;
     }
-    return sum.value() / (width * height);
+    if (countedPixels == 0)
+        return 0.0;
+    if (!masked)
+        return sum.value() / (width * height);
+    return sum.value() / countedPixels;
 }
 
 int dissimilarityLevel(double dissimilarity)

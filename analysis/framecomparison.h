@@ -11,6 +11,14 @@
 // (dR + dG + dB) / 765 over all pixels, in 0..1.
 double compareFrames(const QImage &previous, const QImage &current, QImage &difference);
 
+// The same over the pixels that count: those where ignored (Format_Grayscale8)
+// is 0, and those outside it. The sum runs over the counted pixels in the
+// same order and is divided by their number; 0 when none counts. A null
+// ignored counts every pixel, so the result is exactly the one above. The
+// difference image shows every pixel either way.
+double compareFrames(const QImage &previous, const QImage &current, QImage &difference,
+                     const QImage &ignored);
+
 // The integer level every threshold is compared with: 1000 * d, truncated.
 int dissimilarityLevel(double dissimilarity);
 

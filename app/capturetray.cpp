@@ -76,7 +76,7 @@ void CaptureTray::showTick(const TickResult &tick)
 {
     if (current == State::Idle || !tick.compared)
         return;
-    setState(tick.atThreshold ? State::Alert : State::Watching);
+    setState(tick.alerting ? State::Alert : State::Watching);
 }
 
 void CaptureTray::setState(State state)

@@ -2,6 +2,7 @@
 
 #include "capturelibrary.h"
 #include "orvellaversion.h"
+#include "scancommand.h"
 #include "webcam.h"
 
 #include <QCoreApplication>
@@ -39,6 +40,7 @@ CommandLine::CommandLine()
                                      "the picture changes.");
     parser.addHelpOption();
     parser.addOptions({camera, watch, minimized, listCameras, version});
+    addScanOptions(parser);
 }
 
 bool CommandLine::parse(const QStringList &arguments)
@@ -53,13 +55,21 @@ void CommandLine::process(const QCoreApplication &app)
 
 bool CommandLine::isConsoleRequest() const
 {
-    return parser.isSet("help") || parser.isSet(version) || parser.isSet(listCameras);
+    return parser.isSet("help") || parser.isSet(version) || parser.isSet(listCameras) ||
+           isScanRequest();
+}
+
+bool CommandLine::isScanRequest() const
+{
+    return ::isScanRequest(parser);
 }
 
 int CommandLine::runConsoleRequest()
 {
     if (parser.isSet("help"))
         parser.showHelp(0);
+    if (isScanRequest())
+        return runScanCommand(parser);
     QTextStream out(stdout);
     if (parser.isSet(version)) {
         out << "orvella " << ORVELLA_VERSION << "\n";

@@ -32,6 +32,9 @@ public:
 
     // Whether the parsed arguments only ask for printed output.
     bool isConsoleRequest() const;
+    // Whether they ask for a scan, which needs no window either; also
+    // after a failed parse, so its error is told without a display.
+    bool isScanRequest() const;
     // Prints what a console request asks for and returns the exit code.
     int runConsoleRequest();
 

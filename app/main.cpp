@@ -8,10 +8,14 @@
 
 int main(int argc, char *argv[])
 {
-    // Printing requests are answered before the window system is needed.
+    // Printing requests and scans are answered before the window system is
+    // needed; so is a scan's bad option.
     CommandLine commandLine;
-    if (commandLine.parse(argumentList(argc, argv)) && commandLine.isConsoleRequest()) {
+    const bool parsed = commandLine.parse(argumentList(argc, argv));
+    if (parsed ? commandLine.isConsoleRequest() : commandLine.isScanRequest()) {
         QCoreApplication app(argc, argv);
+        if (!parsed)
+            commandLine.process(app);
         return commandLine.runConsoleRequest();
     }
 

@@ -38,6 +38,13 @@ ORVELLA_TEST_PACKAGES=(
     mosquitto openssl
 )
 
+# Only bench/alert_quality needs these (it installs them when missing): the
+# public clips its suite is made from, the tool that makes it, and Motion,
+# the peer it is measured against.
+ORVELLA_BENCH_PACKAGES=(
+    opencv-doc ffmpeg motion
+)
+
 orvella_install_packages() {
     local missing=()
     local pkg

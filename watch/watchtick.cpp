@@ -3,6 +3,9 @@
 #include "framecomparison.h"
 #include "frameprocessing.h"
 
+#include <QDateTime>
+
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -49,12 +52,13 @@ bool allOpaque(const QImage &image)
 
 } // namespace
 
-bool shouldRecordFrame(bool onlyDissimilarities, int level, int threshold)
+TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &settings)
 {
-    return !onlyDissimilarities || level >= threshold;
+    return process(cameraFrame, settings, QDateTime::currentMSecsSinceEpoch());
 }
 
-TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &settings)
+TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &settings,
+                              qint64 timeMs)
 {
     TickResult result;
     result.frame = processFrame(cameraFrame, settings.filterChoice, settings.kernelSizeIndex,
@@ -62,20 +66,40 @@ TickResult WatchTick::process(const QImage &cameraFrame, const WatchSettings &se
     // The brightness offset sets every alpha; otherwise it is as the camera
     // delivered it, and filters leave the border's alpha alone.
     result.opaque = settings.brightness != 10 || allOpaque(result.frame);
+    // A clock set back does not reopen a quiet gap.
+    lastTimeMs = tickCount == 0 ? timeMs : std::max(lastTimeMs, timeMs);
+    result.timeMs = lastTimeMs;
+    ++tickCount;
+    eventTracker.setQuietGapMs(qint64(settings.alerts.quietGapSeconds) * 1000);
+    result.eventEnded = eventTracker.expire(result.timeMs);
 
     if (hasPrevious && sameProcessing(settings, previousSettings)) {
         result.compared = true;
         // The other image may still be on show; this one is not any more.
         shownDifference = 1 - shownDifference;
-        result.dissimilarity =
-            compareFrames(previous, result.frame, differenceImages[shownDifference]);
+        result.dissimilarity = guards.measure(previous, result.frame,
+                                              differenceImages[shownDifference], settings.alerts);
         result.level = dissimilarityLevel(result.dissimilarity);
-        result.atThreshold = result.level >= settings.threshold;
+        const GuardVerdict verdict =
+            guards.judge(previous, result.frame, differenceImages[shownDifference], result.level,
+                         settings.threshold, settings.alerts, eventTracker.isOpen(), result.timeMs);
+        result.alerting = verdict.alerting;
+        result.glitch = verdict.glitch;
+        result.frozen = verdict.frozen;
+        result.lightingChange = verdict.lightingChange;
+        result.waiting = verdict.waiting;
+        if (result.alerting)
+            result.eventStarted = eventTracker.alert(result.timeMs, result.level,
+                                                     result.dissimilarity, result.frame, tickCount);
         if (settings.record) {
-            result.record =
-                shouldRecordFrame(settings.onlyDissimilar, result.level, settings.threshold);
-            result.alert = result.atThreshold;
+            // Only alerting ticks count as dissimilar.
+            result.record = !settings.onlyDissimilar || result.alerting;
+            result.alert = result.alerting;
         }
+    } else {
+        if (hasPrevious)
+            guards.newComparison();
+        guards.firstFrame(result.frame);
     }
 
     previous = result.frame;

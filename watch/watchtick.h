@@ -1,6 +1,10 @@
 #ifndef ORVELLA_WATCHTICK_H
 #define ORVELLA_WATCHTICK_H
 
+#include "alertguards.h"
+#include "alertsettings.h"
+#include "eventtracker.h"
+
 #include <QImage>
 #include <QMetaType>
 
@@ -12,6 +16,8 @@ struct WatchSettings {
     int threshold = 20;      // level at which a frame counts as dissimilar
     bool record = false;     // the master switch of recording and alerts
     bool onlyDissimilar = false;
+    // How ticks over the threshold become alerts; off, every one alerts.
+    AlertSettings alerts = AlertSettings::off();
 };
 
 // What one tick made of a camera frame.
@@ -20,16 +26,23 @@ struct TickResult {
     bool opaque = false;   // every pixel of frame has alpha 0xFF
     bool compared = false; // false on the first frame of a comparison
     double dissimilarity = 0.0;
-    int level = 0;            // 1000 * dissimilarity, truncated
-    bool atThreshold = false; // compared, and level at or over the threshold
-    bool record = false;      // save the processed frame
-    bool alert = false;       // raise the sound and e-mail alerts
+    int level = 0;       // 1000 * dissimilarity, truncated
+    bool record = false; // save the processed frame
+    bool alert = false;  // raise the sound and e-mail alerts
+
+    // What the guards made of the tick; with every guard off, alerting is
+    // level >= threshold.
+    qint64 timeMs = 0;
+    bool alerting = false;       // the level reached the threshold and the guards agree
+    bool glitch = false;         // a camera's start, hiccup or one-colour frame
+    bool frozen = false;         // nothing new since the tick before
+    bool lightingChange = false; // over the threshold from a change of the whole picture's light
+    bool waiting = false;        // over the threshold, not yet for the minimum duration
+    bool eventStarted = false;   // this tick started an event: events().current()
+    bool eventEnded = false;     // the last event ended before this tick: events().lastEnded()
 };
 
 Q_DECLARE_METATYPE(TickResult)
-
-// Whether a comparing tick saves its frame.
-bool shouldRecordFrame(bool onlyDissimilarities, int level, int threshold);
 
 // The work of a capture tick, without widgets: processes each frame with the
 // settings given, compares it with the previous processed frame and decides
@@ -40,9 +53,31 @@ bool shouldRecordFrame(bool onlyDissimilarities, int level, int threshold);
 class WatchTick
 {
 public:
-    void restart() { hasPrevious = false; }
+    void restart()
+    {
+        hasPrevious = false;
+        guards.start();
+    }
+    // The camera sends pictures again after a gap: its first frames start no event.
+    void cameraBack() { guards.cameraBack(); }
 
+    // Ticks at the current time since the epoch.
     TickResult process(const QImage &cameraFrame, const WatchSettings &settings);
+    // A tick at timeMs, on any clock that does not go back.
+    TickResult process(const QImage &cameraFrame, const WatchSettings &settings, qint64 timeMs);
+
+    // The painted areas of the camera (Format_Grayscale8, nonzero where not
+    // counted), or a null image for none.
+    void setIgnoredArea(const QImage &mask) { guards.setIgnoredArea(mask); }
+    // The places steady movement took out of the count, in the same form.
+    const QImage &steadyArea() const { return guards.steadyArea(); }
+
+    const EventTracker &events() const { return eventTracker; }
+    // Ends the open event once the quiet gap has passed by nowMs, for when
+    // no ticks come; true if it ended.
+    bool expireEvent(qint64 nowMs) { return eventTracker.expire(nowMs); }
+    // Ends the open event at once, as when watching stops; true if one was open.
+    bool finishEvent() { return eventTracker.finish(); }
 
     // The last comparison's difference image; every pixel has alpha 0xFF.
     // Two images take turns, so the one on show stays untouched while the
@@ -55,6 +90,10 @@ private:
     WatchSettings previousSettings;
     QImage differenceImages[2];
     int shownDifference = 0;
+    AlertGuards guards;
+    EventTracker eventTracker;
+    quint64 tickCount = 0;
+    qint64 lastTimeMs = 0;
 };
 
 #endif

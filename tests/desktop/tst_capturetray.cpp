@@ -89,7 +89,7 @@ void TestCaptureTray::failedOpenReturnsToIdle()
 void TestCaptureTray::levelAgainstThreshold_data()
 {
     QTest::addColumn<bool>("compared");
-    QTest::addColumn<bool>("atThreshold");
+    QTest::addColumn<bool>("alerting");
     QTest::addColumn<State>("state");
     QTest::newRow("below") << true << false << State::Watching;
     QTest::newRow("at or over") << true << true << State::Alert;
@@ -100,7 +100,7 @@ void TestCaptureTray::levelAgainstThreshold_data()
 void TestCaptureTray::levelAgainstThreshold()
 {
     QFETCH(bool, compared);
-    QFETCH(bool, atThreshold);
+    QFETCH(bool, alerting);
     QFETCH(State, state);
 
     queueUniformFrame(0, 0xFF808080);
@@ -110,7 +110,7 @@ void TestCaptureTray::levelAgainstThreshold()
     WatchSession &session = window->watchSession();
     TickResult tick;
     tick.compared = compared;
-    tick.atThreshold = atThreshold;
+    tick.alerting = alerting;
     TickResult still;
     still.compared = true;
 

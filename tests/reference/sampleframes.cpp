@@ -90,3 +90,69 @@ QImage filledFrame(int width, int height, QRgb word)
     image.fill(word);
     return image;
 }
+
+QImage withNoise(const QImage &scene, int amplitude, quint32 seed)
+{
+    std::mt19937 random(seed);
+    QImage image = scene.convertToFormat(QImage::Format_ARGB32);
+    const auto span = quint32(2 * amplitude + 1);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int noise = int(random() % span) - amplitude;
+            const QRgb p = line[x];
+            line[x] = qRgba(clampByte(qRed(p) + noise), clampByte(qGreen(p) + noise),
+                            clampByte(qBlue(p) + noise), qAlpha(p));
+        }
+    }
+    return image;
+}
+
+QImage withPerson(const QImage &scene, const QRect &body, QRgb clothes)
+{
+    QImage image = scene.convertToFormat(QImage::Format_ARGB32);
+    const QRect inside = body & image.rect();
+    const int headHeight = body.height() / 6;
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const bool head = y < body.top() + headHeight;
+            // Folds of the clothes, fixed to the body so that they move with it.
+            const int fold = ((x - body.left()) / 3 + (y - body.top()) / 5) % 3 * 12;
+            line[x] = head
+                          ? qRgb(200, 160, 140)
+                          : qRgb(clampByte(qRed(clothes) + fold), clampByte(qGreen(clothes) + fold),
+                                 clampByte(qBlue(clothes) + fold));
+        }
+    }
+    return image;
+}
+
+QImage withGain(const QImage &scene, double gain)
+{
+    QImage image = scene.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = line[x];
+            const auto scaled = [gain](int v) { return clampByte(int(v * gain + 0.5)); };
+            line[x] = qRgba(scaled(qRed(p)), scaled(qGreen(p)), scaled(qBlue(p)), qAlpha(p));
+        }
+    }
+    return image;
+}
+
+QImage withStirring(const QImage &scene, const QRect &patch, int phase)
+{
+    QImage image = scene.convertToFormat(QImage::Format_ARGB32);
+    std::mt19937 random(quint32(phase) * 7919u + 17u);
+    const QRect inside = patch & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const int leaf = int(random() % 160);
+            line[x] = qRgb(30 + leaf / 2, 60 + leaf, 20 + leaf / 3);
+        }
+    }
+    return image;
+}

@@ -156,7 +156,7 @@ void TestWatchSession::settingsAreReadForEveryFrame()
     QTRY_VERIFY(ticks.size() >= 2);
     session.stop();
     QCOMPARE(reads, ticks.size());
-    QVERIFY(ticks.at(1).at(0).value<TickResult>().atThreshold);
+    QVERIFY(ticks.at(1).at(0).value<TickResult>().alerting);
 }
 
 QTEST_MAIN(TestWatchSession)

@@ -142,7 +142,7 @@ void TestWatchTick::recordAndAlertDecisions()
     const TickResult result = tick.process(filled(darker), settings);
     QCOMPARE(result.record, saved);
     QCOMPARE(result.alert, alerted);
-    QCOMPARE(result.atThreshold, reached);
+    QCOMPARE(result.alerting, reached);
 }
 
 void TestWatchTick::processingChangeStartsANewComparison_data()
