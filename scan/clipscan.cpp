@@ -65,7 +65,7 @@ public:
         out.flush();
     }
 
-    void event(const AlertEvent &event)
+    void event(const WatchEvent &event)
     {
         ++events;
         if (request.json) {

@@ -22,7 +22,7 @@ bool EventTracker::alert(qint64 timeMs, int level, double dissimilarity, const Q
     expire(timeMs);
     const bool started = !open;
     if (started) {
-        event = AlertEvent();
+        event = WatchEvent();
         event.number = ++count;
         event.startMs = timeMs;
         open = true;

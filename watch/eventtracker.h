@@ -6,7 +6,7 @@
 
 // One run of alerting ticks, none further than the quiet gap from the next.
 // Times are milliseconds on the clock the ticks were given.
-struct AlertEvent {
+struct WatchEvent {
     int number = 0;     // 1 for the tracker's first event
     qint64 startMs = 0; // the first alerting tick
     qint64 endMs = 0;   // the last alerting tick so far
@@ -37,17 +37,17 @@ public:
 
     bool isOpen() const { return open; }
     // The open event, or the last one when none is open.
-    const AlertEvent &current() const { return event; }
+    const WatchEvent &current() const { return event; }
     // The last event that ended.
-    const AlertEvent &lastEnded() const { return ended; }
+    const WatchEvent &lastEnded() const { return ended; }
     int eventCount() const { return count; }
 
 private:
     qint64 quietGapMs = 10000;
     bool open = false;
     int count = 0;
-    AlertEvent event;
-    AlertEvent ended;
+    WatchEvent event;
+    WatchEvent ended;
 };
 
 #endif

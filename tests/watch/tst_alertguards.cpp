@@ -382,7 +382,7 @@ void TestAlertGuards::eventsGroupAlertsByTheQuietGap()
     QVERIFY(started[0] >= 22 && started[0] <= 24);
     QVERIFY(started[1] >= 92);
     // The first event ended 2 s after its last alerting tick.
-    const AlertEvent &first = tick.events().lastEnded();
+    const WatchEvent &first = tick.events().lastEnded();
     QCOMPARE(first.number, 1);
     QCOMPARE(first.startMs, started[0] * tickMs);
     QVERIFY(first.endMs >= 45 * tickMs && first.endMs < 51 * tickMs);
