@@ -9,6 +9,9 @@
 namespace
 {
 
+// Larger pictures are refused rather than given memory for.
+constexpr int MaxSide = 16384;
+
 // The planar layout of a YCbCr picture of this subsampling that the stock
 // decoding element gives too, or UNKNOWN.
 GstVideoFormat planarFormat(int subsampling, int colourSpace)
@@ -53,7 +56,7 @@ bool JpegDecoder::decode(const guint8 *data, gsize size, int wantedWidth, int wa
     if (!m_handle || size == 0 ||
         tjDecompressHeader3(m_handle, jpeg, size, &width, &height, &subsampling, &colourSpace) !=
             0 ||
-        width <= 0 || height <= 0)
+        width <= 0 || height <= 0 || width > MaxSide || height > MaxSide)
         return false;
     const tjscalingfactor factor = {1,
                                     jpegScaleDenominator(width, height, wantedWidth, wantedHeight)};
