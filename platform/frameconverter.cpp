@@ -106,6 +106,8 @@ bool FrameConverter::convertFrame(const GstVideoInfo &from, GstBuffer *buffer)
     // to back just as the target's layout says.
     if (!m_scaler)
         return convertBuffer(m_converter.get(), from, buffer, m_to, m_target.get());
+    if (!m_converter)
+        return convertBuffer(m_scaler.get(), from, buffer, m_to, m_target.get());
     return convertBuffer(m_scaler.get(), from, buffer, m_scaledInfo, m_scaled.get()) &&
            convertBuffer(m_converter.get(), m_scaledInfo, m_scaled.get(), m_to, m_target.get());
 }
@@ -120,6 +122,12 @@ bool FrameConverter::prepare(const GstVideoInfo &from)
     m_to = resized(from, nativeArgbVideoFormat(), m_width, m_height);
     const bool scale =
         GST_VIDEO_INFO_WIDTH(&from) != m_width || GST_VIDEO_INFO_HEIGHT(&from) != m_height;
+    if (scale && GST_VIDEO_INFO_FORMAT(&from) == GST_VIDEO_INFO_FORMAT(&m_to)) {
+        // Already the caller's format: scaled straight into the buffer.
+        m_scaler.reset(newScaler(from, m_to));
+        m_prepared = bool(m_scaler);
+        return m_prepared;
+    }
     if (scale) {
         m_scaledInfo = rescaled(from, m_width, m_height);
         m_scaler.reset(newScaler(from, m_scaledInfo));

@@ -35,7 +35,8 @@ private:
     const int m_width;
     const int m_height;
     // The scaler (when the sizes differ) writes into m_scaled, the converter
-    // from there into m_target, the caller's buffer.
+    // from there into m_target, the caller's buffer; a frame already in the
+    // caller's format is scaled straight into it, with no converter.
     ConverterPtr m_scaler;
     ConverterPtr m_converter;
     CapsPtr m_caps; // the last sample's, read into m_from unless m_jpeg
