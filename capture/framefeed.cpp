@@ -56,6 +56,7 @@ void FrameFeed::requestFrame()
         return;
     }
     tickWaiting = false;
+    emptyWakeUps = 0;
     camera->requestFrame();
     requestAge.start();
     if (lastPictureMs == 0) {
@@ -70,9 +71,12 @@ void FrameFeed::frameSignalled()
     if (!camera || !doneNotifier)
         return;
     doneNotifier->setEnabled(false);
-    // Readable means done. Should the library say otherwise, it is asked on
-    // the timer, rather than wake this thread again at once.
-    pollFrame(false);
+    // Readable means done, but the wake-up may be older than a request made
+    // since in the same turn of the event loop: then the descriptor is
+    // waited on again. A library whose descriptor stays readable without a
+    // frame would wake this thread again at once, so after a few such
+    // wake-ups the request is finished on the timer.
+    pollFrame(++emptyWakeUps < maxEmptyWakeUps);
 }
 
 void FrameFeed::pollFrame(bool listen)

@@ -64,6 +64,8 @@ private:
     qint64 lastPictureMs = 0;
     bool lost = false;
     bool tickWaiting = false; // a tick came while the request was open
+    static const int maxEmptyWakeUps = 3;
+    int emptyWakeUps = 0; // of the open request, by the descriptor
 };
 
 #endif

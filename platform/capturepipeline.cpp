@@ -13,6 +13,16 @@ namespace
 {
 
 constexpr const char *StopMessage = "orvella-capture-stop";
+// What the watcher acts on.
+constexpr auto WatchedMessages = GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
+                                                GST_MESSAGE_APPLICATION | GST_MESSAGE_ELEMENT);
+
+// Everything else is dropped as it is posted, so it never wakes the watcher:
+// a network camera's buffering alone posts a message a frame.
+GstBusSyncReply dropUnwatched(GstBus *, GstMessage *message, gpointer)
+{
+    return GST_MESSAGE_TYPE(message) & WatchedMessages ? GST_BUS_PASS : GST_BUS_DROP;
+}
 
 // "2 s", "0.5 s"
 std::string seconds(std::chrono::milliseconds duration)
@@ -100,6 +110,7 @@ ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
 bool CapturePipeline::play(ElementPtr pipeline)
 {
     BusPtr bus(gst_element_get_bus(pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), dropUnwatched, nullptr, nullptr);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping)
@@ -195,8 +206,6 @@ void CapturePipeline::takeSample(SamplePtr sample)
 // while running rebuilds a pipeline that failed.
 void CapturePipeline::watch()
 {
-    const auto types = GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS |
-                                      GST_MESSAGE_APPLICATION | GST_MESSAGE_ELEMENT);
     for (;;) {
         if (m_pipeline) {
             // A rebuilt pipeline gets as long as a new one to give a frame;
@@ -213,7 +222,8 @@ void CapturePipeline::watch()
                                            std::chrono::steady_clock::duration::zero());
                 wait = GstClockTime(std::chrono::nanoseconds(left).count());
             }
-            g_autoptr(GstMessage) message = gst_bus_timed_pop_filtered(m_bus.get(), wait, types);
+            g_autoptr(GstMessage) message =
+                gst_bus_timed_pop_filtered(m_bus.get(), wait, WatchedMessages);
             if (!message) {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 if (m_outage && std::chrono::steady_clock::now() >= deadline) {

@@ -68,27 +68,53 @@ bool FrameConverter::convert(GstSample *sample)
 {
     GstCaps *caps = gst_sample_get_caps(sample);
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    if (!caps || !buffer)
+    if (!caps || !buffer || gst_caps_get_size(caps) == 0)
         return false;
     // A stream keeps its caps, mostly the very same object: the frame layout
     // is read from them only when they change.
-    if (!m_converter || !m_caps || !gst_caps_is_equal(caps, m_caps.get())) {
+    if (!m_caps || !gst_caps_is_equal(caps, m_caps.get())) {
+        m_caps.reset();
+        m_jpeg = gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg");
         GstVideoInfo from;
-        if (!gst_video_info_from_caps(&from, caps) || !prepare(from))
+        if (!m_jpeg && (!gst_video_info_from_caps(&from, caps) || !prepare(from)))
             return false;
         m_caps.reset(gst_caps_ref(caps));
     }
+    return m_jpeg ? convertJpeg(buffer) : convertFrame(m_from, buffer);
+}
+
+bool FrameConverter::convertJpeg(GstBuffer *buffer)
+{
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return false;
+    const bool decoded = m_decoder.decode(map.data, map.size, m_width, m_height);
+    gst_buffer_unmap(buffer, &map);
+    if (!decoded)
+        return false;
+    if (!m_prepared || !gst_video_info_is_equal(&m_decoder.info(), &m_from)) {
+        if (!prepare(m_decoder.info()))
+            return false;
+    }
+    return convertFrame(m_from, m_decoder.picture());
+}
+
+bool FrameConverter::convertFrame(const GstVideoInfo &from, GstBuffer *buffer)
+{
     // Scaling in the source's own format first touches the fewest bytes, and
     // each step runs on its converter's fast path. The caller's rows lie back
     // to back just as the target's layout says.
     if (!m_scaler)
-        return convertBuffer(m_converter.get(), m_from, buffer, m_to, m_target.get());
-    return convertBuffer(m_scaler.get(), m_from, buffer, m_scaledInfo, m_scaled.get()) &&
+        return convertBuffer(m_converter.get(), from, buffer, m_to, m_target.get());
+    if (!m_converter)
+        return convertBuffer(m_scaler.get(), from, buffer, m_to, m_target.get());
+    return convertBuffer(m_scaler.get(), from, buffer, m_scaledInfo, m_scaled.get()) &&
            convertBuffer(m_converter.get(), m_scaledInfo, m_scaled.get(), m_to, m_target.get());
 }
 
 bool FrameConverter::prepare(const GstVideoInfo &from)
 {
+    m_prepared = false;
     m_converter.reset();
     m_scaler.reset();
     m_scaled.reset();
@@ -96,6 +122,12 @@ bool FrameConverter::prepare(const GstVideoInfo &from)
     m_to = resized(from, nativeArgbVideoFormat(), m_width, m_height);
     const bool scale =
         GST_VIDEO_INFO_WIDTH(&from) != m_width || GST_VIDEO_INFO_HEIGHT(&from) != m_height;
+    if (scale && GST_VIDEO_INFO_FORMAT(&from) == GST_VIDEO_INFO_FORMAT(&m_to)) {
+        // Already the caller's format: scaled straight into the buffer.
+        m_scaler.reset(newScaler(from, m_to));
+        m_prepared = bool(m_scaler);
+        return m_prepared;
+    }
     if (scale) {
         m_scaledInfo = rescaled(from, m_width, m_height);
         m_scaler.reset(newScaler(from, m_scaledInfo));
@@ -105,5 +137,6 @@ bool FrameConverter::prepare(const GstVideoInfo &from)
             return false;
     }
     m_converter.reset(gst_video_converter_new(scale ? &m_scaledInfo : &m_from, &m_to, nullptr));
-    return bool(m_converter);
+    m_prepared = bool(m_converter);
+    return m_prepared;
 }

@@ -2,12 +2,15 @@
 #define ORVELLA_FRAMECONVERTER_H
 
 #include "gstptr.h"
+#include "jpegdecoder.h"
 
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
-// Turns frames of any raw format and size into the caller's frame buffer:
-// width x height words, rows back to back, each word 0xAARRGGBB. Used by one
+// Turns frames of any raw format and size, and JPEG pictures, into the
+// caller's frame buffer: width x height words, rows back to back, each word
+// 0xAARRGGBB. A JPEG picture is decoded only here, for the frames the caller
+// takes, and no larger than it needs to be (see JpegDecoder). Used by one
 // thread at a time.
 class FrameConverter
 {
@@ -18,25 +21,33 @@ public:
     FrameConverter(const FrameConverter &) = delete;
     FrameConverter &operator=(const FrameConverter &) = delete;
 
-    // Writes sample's frame into the buffer; false when its caps are not
-    // raw video this converter reads.
+    // Writes sample's frame into the buffer; false when it is neither raw
+    // video this converter reads nor a JPEG picture that decodes.
     bool convert(GstSample *sample);
 
 private:
+    bool convertJpeg(GstBuffer *buffer);
+    // Scales and converts a frame of layout from; buffer may carry video
+    // meta with a layout of its own.
+    bool convertFrame(const GstVideoInfo &from, GstBuffer *buffer);
     bool prepare(const GstVideoInfo &from);
 
     const int m_width;
     const int m_height;
     // The scaler (when the sizes differ) writes into m_scaled, the converter
-    // from there into m_target, the caller's buffer.
+    // from there into m_target, the caller's buffer; a frame already in the
+    // caller's format is scaled straight into it, with no converter.
     ConverterPtr m_scaler;
     ConverterPtr m_converter;
-    CapsPtr m_caps; // what m_from was read from
+    CapsPtr m_caps; // the last sample's, read into m_from unless m_jpeg
+    bool m_jpeg = false;
+    bool m_prepared = false; // the converters are for m_from
     GstVideoInfo m_from;
     GstVideoInfo m_scaledInfo;
     GstVideoInfo m_to;
     BufferPtr m_scaled;
     BufferPtr m_target;
+    JpegDecoder m_decoder;
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace
@@ -25,6 +26,13 @@ constexpr guint HttpTimeoutS = 3;
 std::string sinkTail()
 {
     return std::string("videoconvert ! video/x-raw ! appsink name=") + SinkName;
+}
+
+// Hands a camera's JPEG pictures on undecoded: only those the caller takes
+// are decoded, and no larger than needed.
+std::string jpegSinkTail()
+{
+    return std::string("appsink caps=image/jpeg name=") + SinkName;
 }
 
 GstPadProbeReturn offerVideoMeta(GstPad *, GstPadProbeInfo *info, gpointer)
@@ -63,25 +71,55 @@ ElementPtr parse(const std::string &description, bool asBin, std::string &reason
     return element;
 }
 
-// Links the decoder's first video stream to the converting tail; other
-// streams (sound, more video) drain into sinks of their own so they never
-// hold the pipeline up.
-void onPadAdded(GstElement *decoder, GstPad *pad, gpointer tail)
+void setUpSink(GstElement *sink, const SinkSetup &setup);
+
+// What an address's decoder is told when its first video stream appears.
+struct TailLink {
+    SinkSetup setup;
+    // Streams may appear on several threads at once; the first video one
+    // gets the tail.
+    std::atomic<bool> taken{false};
+};
+
+void freeTailLink(gpointer link, GClosure *)
 {
+    delete static_cast<TailLink *>(link);
+}
+
+// Gives the decoder's first video stream a tail for what it carries, JPEG
+// pictures or raw video, and links it; other streams (sound, more video)
+// drain into sinks of their own so they never hold the pipeline up.
+void onPadAdded(GstElement *decoder, GstPad *pad, gpointer data)
+{
+    auto *link = static_cast<TailLink *>(data);
     g_autoptr(GstCaps) caps = gst_pad_get_current_caps(pad);
     if (!caps)
         caps = gst_pad_query_caps(pad, nullptr);
-    const bool video =
-        caps && gst_caps_get_size(caps) > 0 &&
-        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
-    if (video) {
-        g_autoptr(GstPad) sink = gst_element_get_static_pad(GST_ELEMENT(tail), "sink");
-        if (sink && !gst_pad_is_linked(sink) && gst_pad_link(pad, sink) == GST_PAD_LINK_OK)
-            return;
-    }
+    const gchar *type = caps && gst_caps_get_size(caps) > 0
+                            ? gst_structure_get_name(gst_caps_get_structure(caps, 0))
+                            : "";
+    const bool jpeg = std::strcmp(type, "image/jpeg") == 0;
     g_autoptr(GstObject) bin = gst_element_get_parent(decoder);
+    if (!bin)
+        return;
+    if ((jpeg || g_str_has_prefix(type, "video/")) && !link->taken.exchange(true)) {
+        std::string reason;
+        ElementPtr tail = parse(jpeg ? jpegSinkTail() : sinkTail(), true, reason);
+        g_autoptr(GstElement) sink =
+            tail ? gst_bin_get_by_name(GST_BIN(tail.get()), SinkName) : nullptr;
+        if (sink) {
+            setUpSink(sink, link->setup);
+            gst_bin_add(GST_BIN(bin), GST_ELEMENT(gst_object_ref(tail.get())));
+            g_autoptr(GstPad) tailPad = gst_element_get_static_pad(tail.get(), "sink");
+            if (gst_pad_link(pad, tailPad) == GST_PAD_LINK_OK) {
+                gst_element_sync_state_with_parent(tail.get());
+                return;
+            }
+            gst_bin_remove(GST_BIN(bin), tail.get());
+        }
+    }
     ElementPtr drain = adoptElement(gst_element_factory_make("fakesink", nullptr));
-    if (!bin || !drain)
+    if (!drain)
         return;
     g_object_set(drain.get(), "sync", FALSE, "async", FALSE, nullptr);
     gst_bin_add(GST_BIN(bin), GST_ELEMENT(gst_object_ref(drain.get())));
@@ -153,51 +191,9 @@ ElementPtr makeInput(CaptureSource &source, std::string &reason)
     return input;
 }
 
-// The input followed by the converting tail, in a pipeline of their own.
-ElementPtr assemble(CaptureSource &source, std::string &reason)
+// The sink's properties, for every tail.
+void setUpSink(GstElement *sink, const SinkSetup &setup)
 {
-    ElementPtr input = makeInput(source, reason);
-    ElementPtr output = parse(sinkTail(), true, reason);
-    if (!input || !output)
-        return nullptr;
-    ElementPtr pipeline = adoptElement(gst_pipeline_new(nullptr));
-    gst_bin_add_many(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(input.get())),
-                     GST_ELEMENT(gst_object_ref(output.get())), nullptr);
-    if (source.kind == CaptureSource::Kind::Uri) {
-        g_signal_connect(input.get(), "pad-added", G_CALLBACK(onPadAdded), output.get());
-        g_signal_connect(input.get(), "source-setup", G_CALLBACK(onSourceSetup), nullptr);
-        g_signal_connect(input.get(), "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
-    } else if (!gst_element_link(input.get(), output.get())) {
-        reason = "the source gives no video the converter takes";
-        return nullptr;
-    }
-    return pipeline;
-}
-
-} // namespace
-
-ElementPtr buildCapturePipeline(CaptureSource &source, const SinkSetup &setup, std::string &reason)
-{
-    ElementPtr pipeline;
-    if (source.kind == CaptureSource::Kind::Description) {
-        // Parsed as one text so elements with pads that appear later, such as
-        // decoders, are linked once their pads exist.
-        pipeline = parse(source.description + " ! " + sinkTail(), false, reason);
-        if (pipeline && !GST_IS_PIPELINE(pipeline.get())) {
-            reason = "the description is not a pipeline";
-            pipeline.reset();
-        }
-    } else {
-        pipeline = assemble(source, reason);
-    }
-    if (!pipeline)
-        return nullptr;
-
-    g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline.get()), SinkName);
-    if (!sink) {
-        reason = "the description names an element \"" + std::string(SinkName) + "\"";
-        return nullptr;
-    }
     // sync keeps files and generated sources at their own frame rate.
     g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "drop", TRUE, "enable-last-sample", FALSE,
                  nullptr);
@@ -207,6 +203,70 @@ ElementPtr buildCapturePipeline(CaptureSource &source, const SinkSetup &setup, s
     gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM, offerVideoMeta, nullptr,
                       nullptr);
     setup(GST_APP_SINK(sink));
+}
+
+// An address: the decoder stops at JPEG pictures as well as raw video, and
+// the tail for what it finds is added once its stream appears.
+void decodeAddress(GstElement *decoder, const SinkSetup &setup)
+{
+    g_autoptr(GstCaps) raw = nullptr;
+    g_object_get(decoder, "caps", &raw, nullptr);
+    GstCaps *caps = raw ? gst_caps_copy(raw) : gst_caps_new_empty();
+    gst_caps_append(caps, gst_caps_new_empty_simple("image/jpeg"));
+    g_object_set(decoder, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    g_signal_connect_data(decoder, "pad-added", G_CALLBACK(onPadAdded), new TailLink{setup},
+                          freeTailLink, GConnectFlags(0));
+    g_signal_connect(decoder, "source-setup", G_CALLBACK(onSourceSetup), nullptr);
+    g_signal_connect(decoder, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
+}
+
+// The input followed by the converting tail, in a pipeline of their own.
+ElementPtr assemble(CaptureSource &source, const SinkSetup &setup, std::string &reason)
+{
+    ElementPtr input = makeInput(source, reason);
+    if (!input)
+        return nullptr;
+    ElementPtr pipeline = adoptElement(gst_pipeline_new(nullptr));
+    gst_bin_add(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(input.get())));
+    if (source.kind == CaptureSource::Kind::Uri) {
+        decodeAddress(input.get(), setup);
+        return pipeline;
+    }
+    ElementPtr output = parse(sinkTail(), true, reason);
+    if (!output)
+        return nullptr;
+    gst_bin_add(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(output.get())));
+    if (!gst_element_link(input.get(), output.get())) {
+        reason = "the source gives no video the converter takes";
+        return nullptr;
+    }
+    g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(output.get()), SinkName);
+    setUpSink(sink, setup);
+    return pipeline;
+}
+
+} // namespace
+
+ElementPtr buildCapturePipeline(CaptureSource &source, const SinkSetup &setup, std::string &reason)
+{
+    if (source.kind != CaptureSource::Kind::Description)
+        return assemble(source, setup, reason);
+    // Parsed as one text so elements with pads that appear later, such as
+    // decoders, are linked once their pads exist.
+    ElementPtr pipeline = parse(source.description + " ! " + sinkTail(), false, reason);
+    if (pipeline && !GST_IS_PIPELINE(pipeline.get())) {
+        reason = "the description is not a pipeline";
+        return nullptr;
+    }
+    if (!pipeline)
+        return nullptr;
+    g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline.get()), SinkName);
+    if (!sink) {
+        reason = "the description names an element \"" + std::string(SinkName) + "\"";
+        return nullptr;
+    }
+    setUpSink(sink, setup);
     return pipeline;
 }
 

@@ -27,6 +27,7 @@ private slots:
     void lostAfterASecondAndBackWithTheNextFrame();
     void stopDropsTheOpenRequest();
     void asksOnlyWhenWokenByTheDescriptor();
+    void descriptorReadableWithoutAFrameDoesNotSpin();
 
 private:
     void queue(unsigned int word)
@@ -185,6 +186,26 @@ void TestFrameFeed::asksOnlyWhenWokenByTheDescriptor()
     if (descriptor)
         QVERIFY2(fakeEscapi_deviceCallCount("isCaptureDone", 0) <= asked + 2,
                  qPrintable(QString::number(fakeEscapi_deviceCallCount("isCaptureDone", 0))));
+}
+
+void TestFrameFeed::descriptorReadableWithoutAFrameDoesNotSpin()
+{
+    QFETCH_GLOBAL(bool, descriptor);
+    if (!descriptor)
+        QSKIP("only a descriptor can be readable");
+    fakeEscapi_setDescriptorStuck(0, 1);
+    FrameFeed feed;
+    QSignalSpy frames(&feed, &FrameFeed::frameArrived);
+    QSignalSpy lost(&feed, &FrameFeed::pictureLost);
+    feed.start(camera.get());
+
+    // Woken at once again and again, the feed would ask tens of thousands
+    // of times a second; it goes over to the timer instead.
+    QVERIFY(lost.wait(10000));
+    const int asked = fakeEscapi_deviceCallCount("isCaptureDone", 0);
+    QVERIFY2(asked < 1000, qPrintable(QString::number(asked)));
+    queue(0xFF111111u);
+    QVERIFY(frames.wait());
 }
 
 QTEST_GUILESS_MAIN(TestFrameFeed)

@@ -30,6 +30,7 @@ struct Device {
     bool open = false;
     bool stalled = false;
     bool repeatLast = true;
+    bool descriptorStuck = false;
     bool wanted = false;
     bool done = false;
     std::deque<std::vector<unsigned int>> frames;
@@ -90,7 +91,7 @@ void setDone(Device &d, bool done)
     const int fd = doneDescriptor(d.index);
     eventfd_t count = 0;
     eventfd_read(fd, &count);
-    if (done)
+    if (done || d.descriptorStuck)
         eventfd_write(fd, 1);
 }
 
@@ -239,6 +240,14 @@ void fakeEscapi_reset(void)
         eventfd_t count = 0;
         eventfd_read(entry.second, &count);
     }
+}
+
+void fakeEscapi_setDescriptorStuck(int index, int stuck)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    Device &d = device(index);
+    d.descriptorStuck = stuck != 0;
+    setDone(d, d.done);
 }
 
 void fakeEscapi_setErrorText(int index, const char *text)

@@ -25,6 +25,8 @@ void fakeEscapi_setVersion(int version);
 void fakeEscapi_setInitResult(int device, int result);
 // How long initCapture takes for a device, like a slow camera starting.
 void fakeEscapi_setInitDelay(int device, int milliseconds);
+// A broken library: the device's frame-done descriptor readable all along.
+void fakeEscapi_setDescriptorStuck(int device, int stuck);
 // What getCaptureErrorText gives for a device (UTF-8; empty by default).
 void fakeEscapi_setErrorText(int device, const char *text);
 

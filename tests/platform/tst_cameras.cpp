@@ -209,6 +209,8 @@ void tst_Cameras::fileLoops_data()
     QTest::newRow("H.264 MP4") << "clip.mp4"
                                << QByteArray("x264enc speed-preset=ultrafast ! mp4mux");
     QTest::newRow("DivX AVI") << "clip.avi" << QByteArray("avenc_mpeg4 ! avimux");
+    // JPEG pictures are handed over undecoded and decoded as they are taken.
+    QTest::newRow("Motion JPEG AVI") << "mjpeg.avi" << QByteArray("jpegenc ! avimux");
 }
 
 void tst_Cameras::fileLoops()
