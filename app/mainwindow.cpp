@@ -6,12 +6,14 @@
 #include "emailaddress.h"
 #include "framecomparison.h"
 #include "framerecorder.h"
+#include "ignoremask.h"
 #include "imagelabel.h"
 #include "orvellaversion.h"
 #include "serverhost.h"
 #include "webcam.h"
 
 #include <QFileDialog>
+#include <QLabel>
 
 namespace
 {
@@ -20,6 +22,7 @@ const int frameWidth = 480;
 const int frameHeight = 320;
 const int saveErrorShownMs = 5000;
 const int relayErrorShownMs = 10000;
+const int guardNoteShownMs = 10000;
 
 // Sends the tick's alerts to the window's sound player and relay client.
 class WindowAlerts : public AlertActions
@@ -78,10 +81,29 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&relaySender, &RelaySender::notSent, this, [this](const QString &reason) {
         ui->statusBar->showMessage("E-mail alert not sent: " + reason, relayErrorShownMs);
     });
+
+    lastAlert = new QLabel(ui->statusBar);
+    lastAlert->setObjectName("lastAlert");
+    ui->statusBar->addPermanentWidget(lastAlert);
+    lastAlert->hide();
+    QStringList names;
+    for (const Webcam *camera : cameras)
+        names << camera->name;
+    push.setCameras(names);
+    connect(&push, &PushDispatcher::notSent, this, [this](PushChannel channel, const QString &why) {
+        ui->statusBar->showMessage(pushNotSentText(channel, why), relayErrorShownMs);
+    });
+    connect(&session, &WatchSession::eventStarted, this, &MainWindow::startEvent);
+    connect(&session, &WatchSession::eventUpdated, &eventOutputs, &EventOutputs::updated);
+    connect(&session, &WatchSession::eventEnded, &eventOutputs, &EventOutputs::ended);
+    connect(&eventOutputs, &EventOutputs::problem, this,
+            [this](const QString &text) { ui->statusBar->showMessage(text, relayErrorShownMs); });
 }
 
 MainWindow::~MainWindow()
 {
+    // An event still open leaves its files now, while all it needs is here.
+    session.endEvent();
     // An open still under way must be over before its record goes.
     session.shutDown();
     while (!cameras.isEmpty()) {
@@ -173,7 +195,46 @@ void MainWindow::on_cmdBeginCapture_clicked()
         return;
     }
 
+    loadCameraMask(selectedCamera()->name);
     session.start(selectedCamera());
+}
+
+void MainWindow::applyAlertSettings(const AlertSettings &settings)
+{
+    alertSettings = settings;
+}
+
+void MainWindow::applyOutputSettings(const OutputSettings &settings)
+{
+    outputSettings = settings;
+}
+
+void MainWindow::applyPushSettings(const PushSettings &settings)
+{
+    push.applySettings(settings);
+}
+
+void MainWindow::loadCameraMask(const QString &camera)
+{
+    QImage mask;
+    QString error;
+    if (loadIgnoreMask(ignoreMaskPath(camera), QSize(frameWidth, frameHeight), &mask, &error) ==
+        MaskFile::Damaged)
+        ui->statusBar->showMessage("The ignore areas of " + camera + " could not be read (" +
+                                   error + "); they are not used.");
+    session.setIgnoredArea(mask);
+}
+
+void MainWindow::startEvent(const WatchEvent &event)
+{
+    const QDateTime start = QDateTime::fromMSecsSinceEpoch(event.startMs);
+    lastAlert->setText("Last alert: " + start.toString("hh:mm:ss"));
+    lastAlert->show();
+    EventOutputs::Target target;
+    target.camera = session.camera() ? session.camera()->name : QString();
+    target.folder = ui->txtOutputDirPath->text();
+    target.record = ui->chkRecord->isChecked() && !target.folder.isEmpty();
+    eventOutputs.started(event, target);
 }
 
 // The button's caption is the capture state; the camera cannot change while
@@ -210,6 +271,7 @@ WatchSettings MainWindow::watchSettings() const
     settings.threshold = ui->hSlideDissimilarity->value();
     settings.record = ui->chkRecord->isChecked();
     settings.onlyDissimilar = ui->chkDissimilar->isChecked();
+    settings.alerts = alertSettings;
     return settings;
 }
 
@@ -220,6 +282,10 @@ void MainWindow::updateCapture(const TickResult &tick)
         return;
 
     showImage(ui->lblDisPlotImage, session.difference(), true);
+    if (tick.lightingChange)
+        ui->statusBar->showMessage("Lighting change ignored at " +
+                                       QTime::currentTime().toString("hh:mm:ss"),
+                                   guardNoteShownMs);
     const QString title = dissimilarityTitle(tick.dissimilarity);
     if (title != windowTitle())
         setWindowTitle(title);

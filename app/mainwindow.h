@@ -2,8 +2,12 @@
 #define ORVELLA_MAINWINDOW_H
 
 #include "aboutdialog.h"
+#include "alertsettings.h"
 #include "cupdatequery.h"
 #include "cwebsocket.h"
+#include "eventoutputs.h"
+#include "outputsettings.h"
+#include "pushdispatcher.h"
 #include "relaysender.h"
 #include "soundplayer.h"
 #include "watchsession.h"
@@ -36,6 +40,16 @@ public:
     // Selects the camera with this name; false when there is none.
     bool selectCamera(const QString &name);
 
+    // How ticks over the threshold become alerts, from the next tick on;
+    // what Record writes; where push messages go. A new window has the
+    // defaults of each, with the push channels off.
+    void applyAlertSettings(const AlertSettings &settings);
+    void applyOutputSettings(const OutputSettings &settings);
+    void applyPushSettings(const PushSettings &settings);
+    const AlertSettings &currentAlertSettings() const { return alertSettings; }
+    const OutputSettings &currentOutputSettings() const { return outputSettings; }
+    const PushSettings &currentPushSettings() const { return push.settings(); }
+
 private slots:
     void on_actionE_xit_triggered();
     void on_cmdBeginCapture_clicked();
@@ -58,6 +72,8 @@ private:
     void raiseAlerts(int level);
     void showPictureLost(const QDateTime &lastPicture);
     void clearPictureLost();
+    void loadCameraMask(const QString &camera);
+    void startEvent(const WatchEvent &event);
     // A modal box with no parent, carrying this window's title and icon.
     void showMessage(QMessageBox::Icon icon, const QString &text);
 
@@ -72,6 +88,11 @@ private:
     Vesk::QtLib::Web::CWebSocket emailClient;
     RelaySender relaySender{emailClient, this};
     SoundPlayer soundPlayer;
+    AlertSettings alertSettings;
+    OutputSettings outputSettings;
+    PushDispatcher push;
+    EventOutputs eventOutputs{push};
+    QLabel *lastAlert; // in the status bar, once an event started
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "windowsettings.h"
 
 #include "emailaddress.h"
+#include "mainwindow.h"
 #include "windowstart.h"
 
 #include <QCheckBox>
@@ -102,17 +103,24 @@ private:
     QSettings &settings;
 };
 
+// The alert, output and push settings are groups of their own.
+const char *const groups[] = {"alerts", "output", "push"};
+
 bool holdsAnyKey(const QSettings &settings)
 {
     for (const char *key : keys)
         if (settings.contains(key))
+            return true;
+    const QStringList present = settings.childGroups();
+    for (const char *group : groups)
+        if (present.contains(group))
             return true;
     return false;
 }
 
 } // namespace
 
-WindowSettings::WindowSettings(QMainWindow &window) : window(window)
+WindowSettings::WindowSettings(MainWindow &window) : window(window)
 {
     geometryTimer.setSingleShot(true);
     geometryTimer.setInterval(geometryDelayMs);
@@ -213,6 +221,19 @@ void WindowSettings::restore()
 
     control<QLineEdit>(window, "txtSoundFilePath")->setText(soundFile);
     control<QCheckBox>(window, "chkPlaySound")->setChecked(playSound);
+
+    QStringList problems;
+    AlertSettings alerts = loadAlertSettings(settings, &problems);
+    // Whoever set a threshold before there was a choice of measure set it
+    // for the mean darkening, and keeps it until choosing another.
+    if (settings.contains("threshold") && !settings.contains("alerts/measure"))
+        alerts.measure = AlertSettings::Darkening;
+    window.applyAlertSettings(alerts);
+    window.applyOutputSettings(OutputSettings::load(settings));
+    window.applyPushSettings(PushSettings::load(settings));
+    if (!problems.isEmpty())
+        appendStatusMessage(window, "Alert settings not understood, their defaults are in use: " +
+                                        problems.join(", ") + ".");
 }
 
 void WindowSettings::watchControls()

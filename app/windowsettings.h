@@ -5,10 +5,11 @@
 #include <QTimer>
 #include <QVariant>
 
-class QMainWindow;
+class MainWindow;
 
 // Remembers the window's controls and position across runs, in
-// QSettings("Kelvane", "Orvella"). Construction restores them through the
+// QSettings("Kelvane", "Orvella"), and restores the alert, output and push
+// settings kept there. Construction restores them through the
 // same rules as the user's own clicks; afterwards each control's key is
 // written as soon as it changes, and the position when the window moves or
 // closes. A file that cannot be read is set aside and the window keeps its
@@ -18,7 +19,7 @@ class WindowSettings : public QObject
 {
     Q_OBJECT
 public:
-    explicit WindowSettings(QMainWindow &window);
+    explicit WindowSettings(MainWindow &window);
     ~WindowSettings() override;
 
     // Where the settings live, and where a damaged file is moved to.
@@ -34,7 +35,7 @@ private:
     void write(const QString &key, const QVariant &value);
     void writeGeometry();
 
-    QMainWindow &window;
+    MainWindow &window;
     QTimer geometryTimer;
     bool windowShown = false;
     bool writeFailureShown = false;

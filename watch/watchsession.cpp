@@ -8,7 +8,13 @@ WatchSession::WatchSession(QObject *parent) : QObject(parent)
     connect(&opener, &CameraOpener::opened, this, &WatchSession::opened);
     connect(&feed, &FrameFeed::frameArrived, this, &WatchSession::process);
     connect(&feed, &FrameFeed::pictureLost, this, &WatchSession::pictureLost);
-    connect(&feed, &FrameFeed::pictureBack, this, &WatchSession::pictureBack);
+    connect(&feed, &FrameFeed::pictureBack, this, [this] {
+        // Its first frames back start no event.
+        tick.cameraBack();
+        emit pictureBack();
+    });
+    quietGapTimer.setInterval(1000);
+    connect(&quietGapTimer, &QTimer::timeout, this, &WatchSession::expireEvent);
 }
 
 WatchSession::~WatchSession()
@@ -35,6 +41,7 @@ void WatchSession::stop()
 {
     if (current == State::Idle)
         return;
+    endEvent();
     feed.stop();
     if (opener.isOpening())
         opener.cancel();
@@ -46,6 +53,7 @@ void WatchSession::stop()
 
 void WatchSession::shutDown()
 {
+    quietGapTimer.stop();
     feed.stop();
     // An open still under way must be over before its camera goes.
     opener.cancel();
@@ -73,7 +81,37 @@ void WatchSession::opened(bool ok)
 
 void WatchSession::process(const QImage &frame)
 {
-    emit ticked(tick.process(frame, settingsSource()));
+    const TickResult result = tick.process(frame, settingsSource());
+    if (result.eventEnded)
+        reportEnded();
+    emit ticked(result);
+    const WatchEvent &event = tick.events().current();
+    if (result.eventStarted) {
+        reportedPeakMs = event.peakMs;
+        quietGapTimer.start();
+        emit eventStarted(event);
+    } else if (tick.events().isOpen() && event.peakMs != reportedPeakMs) {
+        reportedPeakMs = event.peakMs;
+        emit eventUpdated(event);
+    }
+}
+
+void WatchSession::endEvent()
+{
+    if (tick.finishEvent())
+        reportEnded();
+}
+
+void WatchSession::expireEvent()
+{
+    if (tick.expireEvent(QDateTime::currentMSecsSinceEpoch()))
+        reportEnded();
+}
+
+void WatchSession::reportEnded()
+{
+    quietGapTimer.stop();
+    emit eventEnded(tick.events().lastEnded());
 }
 
 void WatchSession::setState(State state)

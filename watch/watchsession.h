@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 
@@ -46,6 +47,13 @@ public:
     // The last comparison's difference image (see WatchTick::difference).
     const QImage &difference() const { return tick.difference(); }
 
+    // The camera's painted areas (see WatchTick::setIgnoredArea), and the
+    // places steady movement took out of the count.
+    void setIgnoredArea(const QImage &mask) { tick.setIgnoredArea(mask); }
+    const QImage &steadyArea() const { return tick.steadyArea(); }
+    // Ends the open event, if any, with eventEnded(), as stopping does.
+    void endEvent();
+
 signals:
     void stateChanged(WatchSession::State state);
     // The camera could not be opened; the state turns Idle right after.
@@ -54,16 +62,28 @@ signals:
     void ticked(const TickResult &result);
     void pictureLost(const QDateTime &lastPicture);
     void pictureBack();
+    // Events: alerting ticks closer together than the quiet gap. Started
+    // with its first alerting tick, updated when a tick raises its peak,
+    // ended once the quiet gap has passed, or when watching stops. Times are
+    // milliseconds since the epoch.
+    void eventStarted(const WatchEvent &event);
+    void eventUpdated(const WatchEvent &event);
+    void eventEnded(const WatchEvent &event);
 
 private:
     void opened(bool ok);
     void process(const QImage &frame);
     void setState(State state);
+    void expireEvent();
+    void reportEnded();
 
     CameraOpener opener;
     FrameFeed feed;
     WatchTick tick;
     std::function<WatchSettings()> settingsSource;
+    // Ends an open event when no ticks come to do it.
+    QTimer quietGapTimer;
+    qint64 reportedPeakMs = 0;
     Webcam *watched = nullptr;
     State current = State::Idle;
 };

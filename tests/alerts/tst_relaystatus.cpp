@@ -38,6 +38,7 @@ void TestRelayStatus::failedAlertShowsInStatusBar()
     fakeEscapi_queueFrame(0, black.data(), int(black.size()));
 
     MainWindow window;
+    window.applyAlertSettings(AlertSettings::off());
     window.show();
     window.findChild<QLineEdit *>("txtOutputDirPath")->setText(home.path() + "/");
     window.findChild<QLineEdit *>("txtEmailAddr")->setText("guard@cam.example.org");

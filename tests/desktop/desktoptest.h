@@ -26,7 +26,10 @@ public:
     std::unique_ptr<MainWindow> makeWindow(int cameras)
     {
         fakeEscapi_setDeviceCount(cameras);
-        return std::unique_ptr<MainWindow>(new MainWindow);
+        std::unique_ptr<MainWindow> window(new MainWindow);
+        // Every tick at or over the threshold alerts, as without the guards.
+        window->applyAlertSettings(AlertSettings::off());
+        return window;
     }
 
     QTemporaryDir home;

@@ -62,6 +62,8 @@ private slots:
     void recordWithoutFolderIsKept();
     void damagedFile_data();
     void damagedFile();
+    void alertSettingsRestored_data();
+    void alertSettingsRestored();
 
 private:
     std::unique_ptr<DesktopFixture> fixture;
@@ -263,6 +265,49 @@ void TestWindowSettings::damagedFile()
     WindowSettings settings(*window);
     QCOMPARE(child<QSlider>(*window, "hSlideDissimilarity")->value(), 40);
     QCOMPARE(window->statusBar()->currentMessage(), QString());
+}
+
+void TestWindowSettings::alertSettingsRestored_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("measure");
+    QTest::addColumn<bool>("lighting");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("webhook");
+    QTest::addColumn<QString>("message");
+    const int area = AlertSettings::MovingArea, darkening = AlertSettings::Darkening;
+    QTest::newRow("a threshold from before the measures")
+        << QByteArray("[General]\nthreshold=35\n") << darkening << true << 0 << false << QString();
+    QTest::newRow("chosen measure")
+        << QByteArray("[General]\nthreshold=35\n[alerts]\nmeasure=area\n") << area << true << 0
+        << false << QString();
+    QTest::newRow("only the dialog's settings")
+        << QByteArray("[alerts]\nlightingChanges=false\n[output]\nkind=both\n"
+                      "[push]\nwebhook\\enabled=true\nwebhook\\url=http://127.0.0.1:9/h\n")
+        << area << false << int(OutputSettings::FramesAndClips) << true << QString();
+    QTest::newRow("a guard not understood")
+        << QByteArray("[General]\nthreshold=35\n[alerts]\nlightingChanges=perhaps\n") << darkening
+        << true << 0 << false
+        << "Alert settings not understood, their defaults are in use: alerts/lightingChanges.";
+}
+
+void TestWindowSettings::alertSettingsRestored()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, measure);
+    QFETCH(bool, lighting);
+    QFETCH(int, kind);
+    QFETCH(bool, webhook);
+    QFETCH(QString, message);
+    writeFile(WindowSettings::filePath(), content);
+    auto window = fixture->makeWindow(1);
+    WindowSettings settings(*window);
+    QCOMPARE(int(window->currentAlertSettings().measure), measure);
+    QCOMPARE(window->currentAlertSettings().lightingChanges, lighting);
+    QCOMPARE(int(window->currentOutputSettings().kind), kind);
+    QCOMPARE(window->currentPushSettings().webhook.enabled, webhook);
+    QCOMPARE(window->statusBar()->currentMessage(), message);
+    QVERIFY(!QFileInfo::exists(WindowSettings::damagedFilePath()));
 }
 
 QTEST_MAIN(TestWindowSettings)

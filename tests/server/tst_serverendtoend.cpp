@@ -117,6 +117,7 @@ void TestServerEndToEnd::motionGivesOneMailThenOneSummary()
         queueUniform(i % 2 ? 0xFF000000 : 0xFFFFFFFF);
 
     MainWindow window;
+    window.applyAlertSettings(AlertSettings::off());
     window.show();
     QVERIFY(QDir().mkpath(m_dir->path() + "/frames"));
     child<QLineEdit>(window, "txtOutputDirPath")->setText(m_dir->path() + "/frames/");

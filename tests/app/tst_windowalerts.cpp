@@ -1,0 +1,194 @@
+#include "fakeescapi.h"
+#include "ignoremask.h"
+#include "mainwindow.h"
+#include "modalcloser.h"
+#include "sampleframes.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The window with the alert guards on, as a new user has them: what the
+// status bar says, what an event leaves in the output folder and pushes.
+class TestWindowAlerts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void lampIsNoAlert();
+    void personIsAnEventWithItsFiles();
+    void damagedMaskIsReportedAndIgnored();
+
+private:
+    std::unique_ptr<MainWindow> makeWindow();
+    QStatusBar *statusBar(MainWindow &window) { return window.findChild<QStatusBar *>(); }
+
+    std::unique_ptr<QTemporaryDir> home;
+    std::unique_ptr<ModalCloser> modals;
+};
+
+namespace
+{
+
+const QImage room = cameraLikeFrame(480, 320, 7);
+
+void queue(const QImage &frame)
+{
+    const QImage argb = frame.convertToFormat(QImage::Format_ARGB32);
+    fakeEscapi_queueFrame(0, reinterpret_cast<const unsigned int *>(argb.constBits()),
+                          argb.width() * argb.height());
+}
+
+// A still room as a camera gives it, long enough for a new comparison to
+// settle: every picture with its own noise.
+void queueStillRoom(int frames, quint32 seed = 1)
+{
+    for (int i = 0; i < frames; ++i)
+        queue(withNoise(room, 3, seed + quint32(i)));
+}
+
+// A web server that answers every request with 200 and counts them.
+class HookSink : public QTcpServer
+{
+public:
+    HookSink()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    received += socket->readAll();
+                    if (!received.contains("\r\n\r\n") || answered)
+                        return;
+                    answered = true;
+                    ++requests;
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n"
+                                  "Connection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+        listen(QHostAddress::LocalHost);
+    }
+    QByteArray received;
+    bool answered = false;
+    int requests = 0;
+};
+
+} // namespace
+
+void TestWindowAlerts::init()
+{
+    fakeEscapi_reset();
+    home.reset(new QTemporaryDir);
+    qputenv("HOME", home->path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home->filePath("config").toLocal8Bit());
+    modals.reset(new ModalCloser);
+}
+
+void TestWindowAlerts::cleanup()
+{
+    modals.reset();
+    home.reset();
+}
+
+std::unique_ptr<MainWindow> TestWindowAlerts::makeWindow()
+{
+    fakeEscapi_setDeviceCount(1);
+    fakeEscapi_setDeviceName(0, "Hall", 4);
+    std::unique_ptr<MainWindow> window(new MainWindow);
+    window->show();
+    return window;
+}
+
+void TestWindowAlerts::lampIsNoAlert()
+{
+    queueStillRoom(15);
+    queue(withGain(withNoise(room, 3, 99), 0.8)); // the lamp goes off
+    fakeEscapi_setRepeatLast(0, 1);
+    auto window = makeWindow();
+    QCOMPARE(window->currentAlertSettings(), AlertSettings());
+    window->findChild<QPushButton *>("cmdBeginCapture")->click();
+
+    QTRY_VERIFY_WITH_TIMEOUT(
+        statusBar(*window)->currentMessage().startsWith("Lighting change ignored at "), 10000);
+    const QTime at = QTime::fromString(statusBar(*window)->currentMessage().right(8), "hh:mm:ss");
+    QVERIFY(at.isValid());
+    QVERIFY(qAbs(at.secsTo(QTime::currentTime())) <= 2);
+    QVERIFY(!window->findChild<QLabel *>("lastAlert")->isVisible());
+}
+
+void TestWindowAlerts::personIsAnEventWithItsFiles()
+{
+    HookSink hook;
+    QVERIFY(hook.isListening());
+    PushSettings push;
+    push.webhook.enabled = true;
+    push.webhook.url = QString("http://127.0.0.1:%1/hook").arg(hook.serverPort());
+
+    queueStillRoom(15);
+    // Someone walks across the hall, then stands still.
+    for (int i = 0; i < 8; ++i)
+        queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
+    fakeEscapi_setRepeatLast(0, 1);
+
+    auto window = makeWindow();
+    window->applyPushSettings(push);
+    const QString folder = home->filePath("frames");
+    QVERIFY(QDir().mkpath(folder));
+    window->findChild<QLineEdit *>("txtOutputDirPath")->setText(folder + "/");
+    window->findChild<QCheckBox *>("chkRecord")->setChecked(true);
+    window->findChild<QCheckBox *>("chkDissimilar")->setChecked(true);
+    auto *button = window->findChild<QPushButton *>("cmdBeginCapture");
+    button->click();
+
+    auto *lastAlert = window->findChild<QLabel *>("lastAlert");
+    QTRY_VERIFY_WITH_TIMEOUT(lastAlert->isVisible(), 10000);
+    QVERIFY2(lastAlert->text().startsWith("Last alert: "), qPrintable(lastAlert->text()));
+    QTRY_COMPARE_WITH_TIMEOUT(hook.requests, 1, 5000);
+    QTRY_VERIFY(hook.received.contains("\"camera\":\"Hall\""));
+
+    // Stopping ends the event: its snapshot and record are in the folder.
+    button->click();
+    const QDir dir(folder);
+    QTRY_COMPARE(dir.entryList({"*.json"}).size(), 1);
+    const QString name = dir.entryList({"*.json"}).first().chopped(5);
+    QVERIFY2(name.startsWith("Hall_") && name.endsWith("_UTC"), qPrintable(name));
+    QVERIFY(!QImage(dir.filePath(name + ".jpg")).isNull());
+    // Frames were saved only for alerting ticks, as ONLY Dissimilarities asks.
+    const int frames = dir.entryList({"*.jpg"}).size() - 1;
+    QVERIFY(frames >= 1 && frames <= 8);
+    QCOMPARE(hook.requests, 1);
+    QCOMPARE(modals->count(), 0);
+}
+
+void TestWindowAlerts::damagedMaskIsReportedAndIgnored()
+{
+    QVERIFY(QDir().mkpath(ignoreMaskFolder()));
+    QFile mask(ignoreMaskPath("Hall"));
+    QVERIFY(mask.open(QIODevice::WriteOnly));
+    mask.write("\x89PNG\r\n\x1a\n not really");
+    mask.close();
+    queueStillRoom(3);
+    auto window = makeWindow();
+    window->findChild<QPushButton *>("cmdBeginCapture")->click();
+    const QString message = statusBar(*window)->currentMessage();
+    QVERIFY2(message.startsWith("The ignore areas of Hall could not be read"), qPrintable(message));
+    QVERIFY(message.endsWith("they are not used."));
+    QTRY_COMPARE(window->findChild<QPushButton *>("cmdBeginCapture")->text(), QString("Disable"));
+    QCOMPARE(modals->count(), 0);
+}
+
+QTEST_MAIN(TestWindowAlerts)
+#include "tst_windowalerts.moc"
