@@ -39,6 +39,10 @@ AlertSettingsDialog::AlertSettingsDialog(PushDispatcher &push, QWidget *parent)
     : QDialog(parent), ui(new Ui::AlertSettingsDialog), m_push(push)
 {
     ui->setupUi(this);
+    ui->spinQuietGap->setRange(minimumQuietGapSeconds, maximumQuietGapSeconds);
+    ui->spinMinimumDuration->setMaximum(maximumMinimumDurationMs);
+    ui->spinPreroll->setMaximum(maximumPrerollSeconds);
+    ui->spinPostroll->setMaximum(maximumPostrollSeconds);
     showSwatch(ui->lblIgnoredSwatch, ignoredAreaTint);
     showSwatch(ui->lblSteadySwatch, steadyAreaTint);
     ui->spinBrushSize->setValue(ui->maskEditor->brushSize());
@@ -66,9 +70,7 @@ void AlertSettingsDialog::setValues(const AlertSettingsValues &values)
     ui->spinMinimumDuration->setValue(alerts.minimumDurationMs);
     ui->spinMinimumDuration->setEnabled(alerts.minimumDuration);
     ui->chkCameraGlitches->setChecked(alerts.cameraGlitches);
-    ui->spinQuietGap->setRange(minimumQuietGapSeconds, maximumQuietGapSeconds);
     ui->spinQuietGap->setValue(alerts.quietGapSeconds);
-    ui->spinMinimumDuration->setMaximum(maximumMinimumDurationMs);
     const auto *measure = std::find(std::begin(measures), std::end(measures), alerts.measure);
     ui->comboMeasure->setCurrentIndex(
         measure == std::end(measures) ? 0 : int(measure - std::begin(measures)));
@@ -77,9 +79,7 @@ void AlertSettingsDialog::setValues(const AlertSettingsValues &values)
     ui->radioFrames->setChecked(output.kind == OutputSettings::Frames);
     ui->radioClips->setChecked(output.kind == OutputSettings::Clips);
     ui->radioFramesAndClips->setChecked(output.kind == OutputSettings::FramesAndClips);
-    ui->spinPreroll->setMaximum(maximumPrerollSeconds);
     ui->spinPreroll->setValue(output.prerollSeconds);
-    ui->spinPostroll->setMaximum(maximumPostrollSeconds);
     ui->spinPostroll->setValue(output.postrollSeconds);
     updateClipControls();
 
