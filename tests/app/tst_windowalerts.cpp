@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -69,7 +70,15 @@ public:
             while (QTcpSocket *socket = nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     received += socket->readAll();
-                    if (!received.contains("\r\n\r\n") || answered)
+                    // Answered once the whole body is in.
+                    const int head = received.indexOf("\r\n\r\n");
+                    const QRegularExpressionMatch length =
+                        QRegularExpression("Content-Length: *(\\d+)",
+                                           QRegularExpression::CaseInsensitiveOption)
+                            .match(received);
+                    if (head < 0 || answered ||
+                        (length.hasMatch() &&
+                         received.size() - head - 4 < length.captured(1).toInt()))
                         return;
                     answered = true;
                     ++requests;
