@@ -56,19 +56,21 @@ void EventOutputs::updated(const WatchEvent &event)
 
 void EventOutputs::ended(const WatchEvent &event)
 {
-    if (!recording)
-        return;
-    recording = false;
-    AlertEvent end = notice(event);
-    end.end = utc(event.endMs);
-    push.eventEnded(end);
-
     EventRecord record;
     record.camera = target.camera;
-    record.start = end.start;
-    record.end = end.end;
+    record.start = utc(event.startMs);
+    record.end = utc(event.endMs);
     record.peakLevel = event.peakLevel;
-    record.peakTime = end.peakTime;
+    record.peakTime = utc(event.peakMs);
+    if (!recording) {
+        emit finished(record);
+        return;
+    }
+    recording = false;
+    AlertEvent end = notice(event);
+    end.end = record.end;
+    push.eventEnded(end);
+
     record.folder = target.folder;
     const QString snapshot = name + ".jpg";
     if (event.peakFrame.save(QDir(record.folder).filePath(snapshot), "JPEG"))
@@ -80,7 +82,7 @@ void EventOutputs::ended(const WatchEvent &event)
     if (!writeEventRecord(record, name, &error)) {
         emit problem("Could not save the event's record in " +
                      QDir::toNativeSeparators(record.folder) + ": " + error);
-        return;
+        record.folder.clear();
     }
-    emit recorded(record);
+    emit finished(record);
 }

@@ -36,8 +36,9 @@ public:
 signals:
     // Something the user should know of, for the status bar.
     void problem(const QString &text);
-    // The event's record was written.
-    void recorded(const EventRecord &record);
+    // An event ended: what its record holds, and with Record on, was
+    // written into its folder (folder is empty when it was not).
+    void finished(const EventRecord &record);
 
 private:
     AlertEvent notice(const WatchEvent &event) const;

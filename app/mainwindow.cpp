@@ -2,8 +2,11 @@
 #include "ui_mainwindow.h"
 
 #include "alertdispatch.h"
+#include "alertsettingsdialog.h"
+#include "areatint.h"
 #include "capturelibrary.h"
 #include "emailaddress.h"
+#include "eventsdialog.h"
 #include "framecomparison.h"
 #include "framerecorder.h"
 #include "ignoremask.h"
@@ -12,8 +15,10 @@
 #include "serverhost.h"
 #include "webcam.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QSettings>
 
 namespace
 {
@@ -96,6 +101,15 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&session, &WatchSession::eventStarted, this, &MainWindow::startEvent);
     connect(&session, &WatchSession::eventUpdated, &eventOutputs, &EventOutputs::updated);
     connect(&session, &WatchSession::eventEnded, &eventOutputs, &EventOutputs::ended);
+    connect(&eventOutputs, &EventOutputs::finished, this, &MainWindow::finishEvent);
+
+    // A label of its own over the live picture, shown only while there is
+    // something to tint.
+    liveTint = new QLabel(ui->lblLiveImage->parentWidget());
+    liveTint->setObjectName("liveTint");
+    liveTint->setGeometry(ui->lblLiveImage->geometry());
+    liveTint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    liveTint->hide();
     connect(&eventOutputs, &EventOutputs::problem, this,
             [this](const QString &text) { ui->statusBar->showMessage(text, relayErrorShownMs); });
 }
@@ -202,6 +216,7 @@ void MainWindow::on_cmdBeginCapture_clicked()
 void MainWindow::applyAlertSettings(const AlertSettings &settings)
 {
     alertSettings = settings;
+    showTint();
 }
 
 void MainWindow::applyOutputSettings(const OutputSettings &settings)
@@ -222,7 +237,92 @@ void MainWindow::loadCameraMask(const QString &camera)
         MaskFile::Damaged)
         ui->statusBar->showMessage("The ignore areas of " + camera + " could not be read (" +
                                    error + "); they are not used.");
+    ignoredArea = mask;
     session.setIgnoredArea(mask);
+    showTint();
+}
+
+void MainWindow::saveCameraMask(const QString &camera, const QImage &mask)
+{
+    QString error;
+    const QString path = ignoreMaskPath(camera);
+    const bool saved =
+        mask.isNull() ? !QFile::exists(path) || QFile::remove(path)
+                      : QDir().mkpath(ignoreMaskFolder()) && saveIgnoreMask(path, mask, &error);
+    if (!saved)
+        ui->statusBar->showMessage("The ignore areas of " + camera + " could not be saved" +
+                                       (error.isEmpty() ? QString() : " (" + error + ")") + ".",
+                                   relayErrorShownMs);
+    if (session.camera() && session.camera()->name == camera) {
+        ignoredArea = mask;
+        session.setIgnoredArea(mask);
+        showTint();
+    }
+}
+
+// The painted and steady areas over the live picture, for the guards that
+// are on.
+void MainWindow::showTint()
+{
+    const QImage &steady = session.steadyArea();
+    tintedSteadyKey = steady.cacheKey();
+    const QImage tint =
+        areaTint(alertSettings.ignoreAreas ? ignoredArea : QImage(),
+                 alertSettings.steadyMovement ? steady : QImage(), ui->lblLiveImage->size());
+    if (tint.isNull()) {
+        liveTint->hide();
+        return;
+    }
+    liveTint->setPixmap(QPixmap::fromImage(tint));
+    liveTint->show();
+}
+
+void MainWindow::finishEvent(const EventRecord &record)
+{
+    runEvents.append(record);
+    if (eventsDialog)
+        eventsDialog->addEvent(record);
+}
+
+void MainWindow::on_actionAlert_Settings_triggered()
+{
+    if (!alertDialog)
+        alertDialog = new AlertSettingsDialog(push, this);
+    alertDialog->setValues({alertSettings, outputSettings, push.settings()});
+    const QString camera = cameras.isEmpty() ? QString() : selectedCamera()->name;
+    if (!camera.isEmpty()) {
+        QImage mask;
+        QString error;
+        loadIgnoreMask(ignoreMaskPath(camera), QSize(frameWidth, frameHeight), &mask, &error);
+        alertDialog->setCamera(camera, mask);
+    }
+    alertDialog->setClipsAvailable(false, "The capture library cannot record clips.");
+    if (alertDialog->exec() != QDialog::Accepted)
+        return;
+
+    const AlertSettingsValues values = alertDialog->values();
+    applyAlertSettings(values.alerts);
+    applyOutputSettings(values.output);
+    applyPushSettings(values.push);
+    QSettings settings("Kelvane", "Orvella");
+    saveAlertSettings(settings, values.alerts);
+    values.output.save(settings);
+    values.push.save(settings);
+    if (!camera.isEmpty() && alertDialog->maskChanged())
+        saveCameraMask(camera, alertDialog->mask());
+    showTint();
+}
+
+void MainWindow::on_actionEvents_triggered()
+{
+    if (!eventsDialog) {
+        eventsDialog = new EventsDialog(this);
+        for (const EventRecord &record : runEvents)
+            eventsDialog->addEvent(record);
+    }
+    eventsDialog->setFolder(ui->txtOutputDirPath->text());
+    eventsDialog->show();
+    eventsDialog->raise();
 }
 
 void MainWindow::startEvent(const WatchEvent &event)
@@ -278,10 +378,14 @@ WatchSettings MainWindow::watchSettings() const
 void MainWindow::updateCapture(const TickResult &tick)
 {
     showImage(ui->lblLiveImage, tick.frame, tick.opaque);
+    if (alertDialog && alertDialog->isVisible())
+        alertDialog->showFrame(tick.frame, session.steadyArea());
     if (!tick.compared)
         return;
 
     showImage(ui->lblDisPlotImage, session.difference(), true);
+    if (session.steadyArea().cacheKey() != tintedSteadyKey)
+        showTint();
     if (tick.lightingChange)
         ui->statusBar->showMessage("Lighting change ignored at " +
                                        QTime::currentTime().toString("hh:mm:ss"),

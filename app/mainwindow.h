@@ -23,6 +23,9 @@ namespace Ui
 {
 class MainWindow;
 }
+class AlertSettingsDialog;
+class EventsDialog;
+class QLabel;
 class Webcam;
 
 class MainWindow : public QMainWindow
@@ -59,6 +62,8 @@ private slots:
     void on_btnSelectSoundFile_clicked();
     void on_action_About_triggered();
     void on_actionUpdate_Check_triggered();
+    void on_actionAlert_Settings_triggered();
+    void on_actionEvents_triggered();
 
 private:
     void ensureDirectory(QDir dir);
@@ -74,6 +79,9 @@ private:
     void clearPictureLost();
     void loadCameraMask(const QString &camera);
     void startEvent(const WatchEvent &event);
+    void finishEvent(const EventRecord &record);
+    void saveCameraMask(const QString &camera, const QImage &mask);
+    void showTint();
     // A modal box with no parent, carrying this window's title and icon.
     void showMessage(QMessageBox::Icon icon, const QString &text);
 
@@ -92,7 +100,13 @@ private:
     OutputSettings outputSettings;
     PushDispatcher push;
     EventOutputs eventOutputs{push};
-    QLabel *lastAlert; // in the status bar, once an event started
+    QLabel *lastAlert;  // in the status bar, once an event started
+    QLabel *liveTint;   // over the live picture: painted and steady areas
+    QImage ignoredArea; // of the camera being watched
+    qint64 tintedSteadyKey = 0;
+    QVector<EventRecord> runEvents;
+    AlertSettingsDialog *alertDialog = nullptr;
+    EventsDialog *eventsDialog = nullptr;
 };
 
 #endif

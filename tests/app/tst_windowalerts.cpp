@@ -1,16 +1,20 @@
+#include "alertsettingsdialog.h"
 #include "fakeescapi.h"
 #include "ignoremask.h"
 #include "mainwindow.h"
 #include "modalcloser.h"
 #include "sampleframes.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -31,6 +35,7 @@ private slots:
     void lampIsNoAlert();
     void personIsAnEventWithItsFiles();
     void damagedMaskIsReportedAndIgnored();
+    void alertSettingsAppliedAndRemembered();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -197,6 +202,49 @@ void TestWindowAlerts::damagedMaskIsReportedAndIgnored()
     QVERIFY(message.endsWith("they are not used."));
     QTRY_COMPARE(window->findChild<QPushButton *>("cmdBeginCapture")->text(), QString("Disable"));
     QCOMPARE(modals->count(), 0);
+}
+
+// The dialog's own controls are tested on their own; here, what the window
+// does with the answer.
+void TestWindowAlerts::alertSettingsAppliedAndRemembered()
+{
+    modals.reset(); // the dialog is answered here
+    auto window = makeWindow();
+    auto *tint = window->findChild<QLabel *>("liveTint");
+    QVERIFY(tint && !tint->isVisible());
+    bool answered = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<AlertSettingsDialog *>(QApplication::activeModalWidget());
+        if (!dialog || answered)
+            return;
+        answered = true;
+        dialog->findChild<QTabWidget *>("tabWidget")->setCurrentIndex(1);
+        dialog->findChild<QCheckBox *>("chkLightingChanges")->setChecked(false);
+        // A stroke across the top left corner of the picture.
+        QWidget *editor = dialog->findChild<QWidget *>("maskEditor");
+        QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(10, 10));
+        QTest::mouseRelease(editor, Qt::LeftButton, {}, QPoint(10, 10));
+        QVERIFY(dialog->maskChanged());
+        dialog->accept();
+    });
+    poll.start(10);
+    window->findChild<QAction *>("actionAlert_Settings")->trigger();
+    QVERIFY(answered);
+
+    QVERIFY(!window->currentAlertSettings().lightingChanges);
+    QCOMPARE(QSettings("Kelvane", "Orvella").value("alerts/lightingChanges").toString(),
+             QString("false"));
+    QImage mask;
+    QString error;
+    QCOMPARE(loadIgnoreMask(ignoreMaskPath("Hall"), QSize(480, 320), &mask, &error),
+             MaskFile::Loaded);
+    QVERIFY(mask.pixelColor(10, 10).value() > 0);
+    QVERIFY(mask.pixelColor(300, 300).value() == 0);
+    // Painted areas are tinted over the live picture once the camera is watched.
+    window->findChild<QPushButton *>("cmdBeginCapture")->click();
+    QVERIFY(tint->isVisible());
+    QCOMPARE(tint->geometry(), window->findChild<QLabel *>("lblLiveImage")->geometry());
 }
 
 QTEST_MAIN(TestWindowAlerts)

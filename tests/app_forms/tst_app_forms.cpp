@@ -68,6 +68,7 @@ const WidgetRow widgetRows[] = {
     {"MainWindow", "cmdBeginCapture", "QPushButton", "centralWidget", {655, 7, 75, 23}, true},
     {"MainWindow", "menuBar", "QMenuBar", "MainWindow", {0, 0, 741, 21}, false},
     {"MainWindow", "menu_File", "QMenu", "menuBar", {}, false},
+    {"MainWindow", "menu_Alerts", "QMenu", "menuBar", {}, false},
     {"MainWindow", "menu_About", "QMenu", "menuBar", {}, false},
     {"MainWindow", "statusBar", "QStatusBar", "MainWindow", {}, false},
     {"aboutdialog", "label", "QLabel", "aboutdialog", {10, 10, 71, 71}, false},
@@ -207,8 +208,10 @@ private slots:
         for (QObject *child : window->children())
             if (auto *action = qobject_cast<QAction *>(child); action && !action->menu())
                 actions << action;
-        QCOMPARE(actions, (QList<QAction *>{window->ui.actionE_xit, window->ui.action_About,
-                                            window->ui.actionUpdate_Check}));
+        QCOMPARE(actions,
+                 (QList<QAction *>{window->ui.actionE_xit, window->ui.action_About,
+                                   window->ui.actionUpdate_Check, window->ui.actionAlert_Settings,
+                                   window->ui.actionEvents}));
     }
 
     void properties_data()
@@ -363,8 +366,15 @@ private slots:
         const Ui::MainWindow &ui = window->ui;
         QCOMPARE(window->menuBar(), ui.menuBar);
         QCOMPARE(window->statusBar(), ui.statusBar);
+        // The alerts' own menu stands between the two.
         QCOMPARE(ui.menuBar->actions(),
-                 (QList<QAction *>{ui.menu_File->menuAction(), ui.menu_About->menuAction()}));
+                 (QList<QAction *>{ui.menu_File->menuAction(), ui.menu_Alerts->menuAction(),
+                                   ui.menu_About->menuAction()}));
+        QCOMPARE(ui.menu_Alerts->title(), QString("&Alerts"));
+        QCOMPARE(ui.menu_Alerts->actions(),
+                 (QList<QAction *>{ui.actionAlert_Settings, ui.actionEvents}));
+        QCOMPARE(ui.actionAlert_Settings->text(), QString("Alert &Settings..."));
+        QCOMPARE(ui.actionEvents->text(), QString("&Events..."));
 
         const QList<QAction *> file = ui.menu_File->actions();
         QCOMPARE(file.size(), 2);
