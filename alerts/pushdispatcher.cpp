@@ -74,6 +74,13 @@ PushDispatcher::~PushDispatcher()
     qDeleteAll(findChildren<HttpDelivery *>(QString(), Qt::FindDirectChildrenOnly));
 }
 
+QNetworkAccessManager &PushDispatcher::network()
+{
+    if (!m_network)
+        m_network = std::make_unique<QNetworkAccessManager>();
+    return *m_network;
+}
+
 void PushDispatcher::setHttpTiming(const QVector<int> &retryDelaysMs, int timeoutMs)
 {
     m_retryDelaysMs = retryDelaysMs;
@@ -179,7 +186,7 @@ void PushDispatcher::eventEnded(const AlertEvent &event)
 void PushDispatcher::startHttp(PushChannel channel, const QString &eventId,
                                const HttpPushRequest &request, const QVector<int> &retryDelaysMs)
 {
-    auto *delivery = new HttpDelivery(m_network, request, retryDelaysMs, m_timeoutMs, this);
+    auto *delivery = new HttpDelivery(network(), request, retryDelaysMs, m_timeoutMs, this);
     connect(delivery, &HttpDelivery::attemptFailed, this,
             [this, channel](const QString &reason, int retryInMs) {
                 emit notSent(channel, attemptFailureText(reason, retryInMs, false));
@@ -204,7 +211,7 @@ void PushDispatcher::sendTest(PushChannel channel, const PushSettings &settings)
             Qt::QueuedConnection);
     };
     auto httpTest = [this, report](const HttpPushRequest &request) {
-        auto *delivery = new HttpDelivery(m_network, request, {}, m_timeoutMs, this);
+        auto *delivery = new HttpDelivery(network(), request, {}, m_timeoutMs, this);
         connect(delivery, &HttpDelivery::finished, this,
                 [delivery, report](bool delivered, const QString &reason) {
                     delivery->deleteLater();

@@ -71,10 +71,14 @@ private:
     void startHttp(PushChannel channel, const QString &eventId, const HttpPushRequest &request,
                    const QVector<int> &retryDelaysMs);
     bool remember(const QString &eventId);
+    QNetworkAccessManager &network();
 
     PushSettings m_settings;
     QStringList m_cameras;
-    QNetworkAccessManager m_network;
+    // Made on first use: a network access manager starts Qt's bearer
+    // plugins and their D-Bus thread, which a program without HTTP push
+    // never needs.
+    std::unique_ptr<QNetworkAccessManager> m_network;
     std::unique_ptr<MqttPublisher> m_mqtt;
     QString m_lastMqttProblem;
     QSet<QString> m_started;
