@@ -7,6 +7,31 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+namespace
+{
+
+// Loads the capture library and writes the name of each of its cameras, one
+// a line; false, with nothing written, when the library cannot be used.
+bool writeCameraNames(QTextStream &out)
+{
+    const int count = setupCaptureLibrary();
+    // A device count of 0 also stands for a library that failed to bind.
+    const CaptureLibraryTable &library = captureLibrary();
+    const bool bound = library.countCaptureDevices && library.initCapture &&
+                       library.deinitCapture && library.doCapture && library.isCaptureDone &&
+                       library.initCOM && library.getCaptureDeviceName && library.ESCAPIDLLVersion;
+    if (!bound || library.ESCAPIDLLVersion() != ESCAPI_REQUIRED_VERSION)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        char name[512];
+        library.getCaptureDeviceName(i, name, sizeof name);
+        out << deviceNameFromBuffer(name, sizeof name) << "\n";
+    }
+    return true;
+}
+
+} // namespace
+
 CommandLine::CommandLine()
     : camera("camera", "Select the camera with this name.", "name"),
       watch("watch", "Start watching as soon as the window is up, as Enable does."),
@@ -65,22 +90,4 @@ QStringList argumentList(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     return arguments;
-}
-
-bool writeCameraNames(QTextStream &out)
-{
-    const int count = setupCaptureLibrary();
-    // A device count of 0 also stands for a library that failed to bind.
-    const CaptureLibraryTable &library = captureLibrary();
-    const bool bound = library.countCaptureDevices && library.initCapture &&
-                       library.deinitCapture && library.doCapture && library.isCaptureDone &&
-                       library.initCOM && library.getCaptureDeviceName && library.ESCAPIDLLVersion;
-    if (!bound || library.ESCAPIDLLVersion() != ESCAPI_REQUIRED_VERSION)
-        return false;
-    for (int i = 0; i < count; ++i) {
-        char name[512];
-        library.getCaptureDeviceName(i, name, sizeof name);
-        out << deviceNameFromBuffer(name, sizeof name) << "\n";
-    }
-    return true;
 }

@@ -7,7 +7,6 @@
 #include <QStringList>
 
 class QCoreApplication;
-class QTextStream;
 
 // What the command line asks of the window at start.
 struct StartOptions {
@@ -49,9 +48,5 @@ private:
 
 // The program's arguments as the toolkit decodes them.
 QStringList argumentList(int argc, char *argv[]);
-
-// Loads the capture library and writes the name of each of its cameras, one
-// a line; false, with nothing written, when the library cannot be used.
-bool writeCameraNames(QTextStream &out);
 
 #endif

@@ -184,8 +184,15 @@ void MainWindow::showCaptureState(WatchSession::State state)
         clearPictureLost();
 }
 
-void MainWindow::reportOpenFailure()
+void MainWindow::reportOpenFailure(Webcam *camera)
 {
+    // The library's own reason, such as a missing plug-in and the package
+    // that has it, stays in the status bar beside the fixed box.
+    QString reason = camera->errorText();
+    if (!reason.isEmpty()) {
+        reason[0] = reason[0].toUpper();
+        ui->statusBar->showMessage(reason);
+    }
     showMessage(QMessageBox::Information,
                 "The capturing device could not be initialised successfully, it may already be "
                 "in use by another process (e.g. Skype etc).");
@@ -234,6 +241,9 @@ void MainWindow::showPictureLost(const QDateTime &lastPicture)
 {
     pictureLostText =
         "No picture from " + session.camera()->name + " since " + lastPicture.toString("hh:mm:ss");
+    const QString reason = session.camera()->errorText();
+    if (!reason.isEmpty())
+        pictureLostText += " (" + reason + ")";
     ui->statusBar->showMessage(pictureLostText);
 }
 

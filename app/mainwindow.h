@@ -51,7 +51,7 @@ private:
     void enumerateCameras(int width, int height);
     Webcam *selectedCamera() const;
     void showCaptureState(WatchSession::State state);
-    void reportOpenFailure();
+    void reportOpenFailure(Webcam *camera);
     void updateCapture(const TickResult &tick);
     WatchSettings watchSettings() const;
     void recordFrame(const QImage &frame);

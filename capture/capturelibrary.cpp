@@ -8,7 +8,8 @@
 #include <dlfcn.h>
 #endif
 
-namespace {
+namespace
+{
 
 CaptureLibraryTable table;
 
@@ -73,10 +74,12 @@ int setupCaptureLibrary()
     bind(table.initCOM, lookup("initCOM"));
     bind(table.getCaptureDeviceName, lookup("getCaptureDeviceName"));
     bind(table.ESCAPIDLLVersion, lookup("ESCAPIDLLVersion"));
+    bind(table.getCaptureErrorText, lookup("getCaptureErrorText"));
+    bind(table.getCaptureDoneDescriptor, lookup("getCaptureDoneDescriptor"));
 
     if (!table.countCaptureDevices || !table.initCapture || !table.deinitCapture ||
-        !table.doCapture || !table.isCaptureDone || !table.initCOM ||
-        !table.getCaptureDeviceName || !table.ESCAPIDLLVersion)
+        !table.doCapture || !table.isCaptureDone || !table.initCOM || !table.getCaptureDeviceName ||
+        !table.ESCAPIDLLVersion)
         return 0;
 
     if (table.ESCAPIDLLVersion() != ESCAPI_REQUIRED_VERSION)

@@ -4,7 +4,8 @@
 #include "escapi.h"
 
 // The capture library's entry points, bound by name at run time. All null
-// until the first setupCaptureLibrary(); each run overwrites all eight.
+// until the first setupCaptureLibrary(); each run that loads the library
+// overwrites all eight, and the optional ones after them.
 struct CaptureLibraryTable {
     countCaptureDevicesProc countCaptureDevices = nullptr;
     initCaptureProc initCapture = nullptr;
@@ -14,6 +15,12 @@ struct CaptureLibraryTable {
     initCOMProc initCOM = nullptr;
     getCaptureDeviceNameProc getCaptureDeviceName = nullptr;
     ESCAPIDLLVersionProc ESCAPIDLLVersion = nullptr;
+
+    // Optional: null when the library does not have them, and the program
+    // then works as it does without them. Their presence has no say in
+    // whether the library is usable.
+    getCaptureErrorTextProc getCaptureErrorText = nullptr;
+    getCaptureDoneDescriptorProc getCaptureDoneDescriptor = nullptr;
 };
 
 // The process-wide table. Only setupCaptureLibrary() writes it.

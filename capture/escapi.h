@@ -1,5 +1,6 @@
-// The capture library's C interface: the record handed to initCapture and the
-// eight entry points the program binds by name at run time.
+// The capture library's C interface: the record handed to initCapture, the
+// eight entry points the program binds by name at run time, and the optional
+// ones it binds when a library has them.
 #ifndef ORVELLA_ESCAPI_H
 #define ORVELLA_ESCAPI_H
 
@@ -32,6 +33,21 @@ ESCAPI_EXPORT void initCOM(void);
 ESCAPI_EXPORT void getCaptureDeviceName(int deviceno, char *namebuffer, int bufferlength);
 ESCAPI_EXPORT int ESCAPIDLLVersion(void);
 
+// Optional: a library without them is used just the same.
+//
+// The device's last failure as one line of UTF-8 text (why it did not
+// start, or why it stopped while running), empty while it is well: written
+// into buffer, cut to length - 1 bytes at a character boundary and ended by
+// a zero byte (nothing is written when length is 0). Returns the length in
+// bytes of the whole text, so a result >= length means it was cut.
+ESCAPI_EXPORT int getCaptureErrorText(int deviceno, char *buffer, int length);
+// A file descriptor that is readable exactly while isCaptureDone(deviceno)
+// would return nonzero, so a caller can sleep until the frame it asked for
+// is in (poll, select, a socket notifier). It belongs to the library, stays
+// the same for the life of the process and is only ever waited on; -1 when
+// the device does not exist.
+ESCAPI_EXPORT int getCaptureDoneDescriptor(int deviceno);
+
 typedef int (*countCaptureDevicesProc)(void);
 typedef int (*initCaptureProc)(int, struct SimpleCapParams *);
 typedef void (*deinitCaptureProc)(int);
@@ -40,6 +56,8 @@ typedef int (*isCaptureDoneProc)(int);
 typedef void (*initCOMProc)(void);
 typedef void (*getCaptureDeviceNameProc)(int, char *, int);
 typedef int (*ESCAPIDLLVersionProc)(void);
+typedef int (*getCaptureErrorTextProc)(int, char *, int);
+typedef int (*getCaptureDoneDescriptorProc)(int);
 
 #ifdef __cplusplus
 }

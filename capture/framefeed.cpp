@@ -2,6 +2,8 @@
 
 #include "webcam.h"
 
+#include <QSocketNotifier>
+
 FrameFeed::FrameFeed(QObject *parent) : QObject(parent)
 {
     captureTimer.setInterval(captureIntervalMs);
@@ -10,7 +12,7 @@ FrameFeed::FrameFeed(QObject *parent) : QObject(parent)
     lostTimer.setInterval(lostAfterMs);
     lostTimer.setSingleShot(true);
     connect(&captureTimer, &QTimer::timeout, this, &FrameFeed::requestFrame);
-    connect(&pollTimer, &QTimer::timeout, this, &FrameFeed::pollFrame);
+    connect(&pollTimer, &QTimer::timeout, this, [this] { pollFrame(false); });
     connect(&lostTimer, &QTimer::timeout, this, &FrameFeed::reportLost);
 }
 
@@ -18,6 +20,12 @@ void FrameFeed::start(Webcam *camera)
 {
     stop();
     this->camera = camera;
+    const int descriptor = camera->frameDoneDescriptor();
+    if (descriptor >= 0) {
+        doneNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+        doneNotifier->setEnabled(false);
+        connect(doneNotifier, &QSocketNotifier::activated, this, &FrameFeed::frameSignalled);
+    }
     captureTimer.start();
 }
 
@@ -26,6 +34,12 @@ void FrameFeed::stop()
     captureTimer.stop();
     pollTimer.stop();
     lostTimer.stop();
+    if (doneNotifier) {
+        // It may be the one whose signal is being handled.
+        doneNotifier->setEnabled(false);
+        doneNotifier->deleteLater();
+        doneNotifier = nullptr;
+    }
     requestAge.invalidate();
     lastPictureMs = 0;
     lost = false;
@@ -48,16 +62,32 @@ void FrameFeed::requestFrame()
         lastPictureMs = QDateTime::currentMSecsSinceEpoch();
         lostTimer.start();
     }
-    pollFrame();
+    pollFrame(true);
 }
 
-void FrameFeed::pollFrame()
+void FrameFeed::frameSignalled()
+{
+    if (!camera || !doneNotifier)
+        return;
+    doneNotifier->setEnabled(false);
+    // Readable means done. Should the library say otherwise, it is asked on
+    // the timer, rather than wake this thread again at once.
+    pollFrame(false);
+}
+
+void FrameFeed::pollFrame(bool listen)
 {
     if (!camera->takeFrame()) {
-        if (!pollTimer.isActive())
+        // The descriptor stays readable until the next request, so it is
+        // listened to only while one is open.
+        if (doneNotifier && listen)
+            doneNotifier->setEnabled(true);
+        else if (!pollTimer.isActive())
             pollTimer.start();
         return;
     }
+    if (doneNotifier)
+        doneNotifier->setEnabled(false);
     pollTimer.stop();
     requestAge.invalidate();
     lastPictureMs = QDateTime::currentMSecsSinceEpoch();

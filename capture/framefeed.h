@@ -5,22 +5,26 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
+class QSocketNotifier;
 class Webcam;
 
 // Keeps frames coming from an open camera without ever waiting for one: on
-// every tick of captureTimer it asks for a frame, then polls for it on a
-// short timer and hands it on as soon as it is in. Only one request is open
-// at a time: a tick that comes meanwhile runs once the frame is in, and a
-// request that brings no frame within a second is given up, so the next tick
-// asks again. A camera that sends nothing for a second is reported
-// lost, and back again with its next frame.
+// every tick of captureTimer it asks for a frame and hands it on as soon as
+// it is in. It learns that from the library's frame-done descriptor where
+// the library has one, and otherwise polls on a short timer. Only one
+// request is open at a time: a tick that comes meanwhile runs once the frame
+// is in, and a request that brings no frame within a second is given up, so
+// the next tick asks again. A camera that sends nothing for a second is
+// reported lost, and back again with its next frame.
 class FrameFeed : public QObject
 {
     Q_OBJECT
 public:
     static const int captureIntervalMs = 100;
+    // Only without a frame-done descriptor.
     static const int pollIntervalMs = 5;
     static const int lostAfterMs = 1000;
 
@@ -42,12 +46,17 @@ signals:
 
 private:
     void requestFrame();
-    void pollFrame();
+    void frameSignalled();
+    // Hands the frame on if it is in; otherwise waits on the descriptor
+    // (where there is one and listen is set) or the poll timer.
+    void pollFrame(bool listen);
     void reportLost();
 
     Webcam *camera = nullptr;
     QTimer captureTimer;
     QTimer pollTimer;
+    // On the camera's frame-done descriptor, enabled while a request is open.
+    QPointer<QSocketNotifier> doneNotifier;
     QTimer lostTimer;
     QElapsedTimer requestAge; // invalid while no request is open
     // Milliseconds since the epoch, 0 before the first request: kept as a

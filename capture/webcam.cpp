@@ -44,6 +44,30 @@ bool Webcam::takeFrame()
     return true;
 }
 
+int Webcam::frameDoneDescriptor() const
+{
+    const CaptureLibraryTable &lib = captureLibrary();
+    return lib.getCaptureDoneDescriptor ? lib.getCaptureDoneDescriptor(deviceIndex) : -1;
+}
+
+QString Webcam::errorText() const
+{
+    // A line of a status bar; anything longer is cut.
+    const int maxErrorText = 1 << 16;
+    const CaptureLibraryTable &lib = captureLibrary();
+    if (!lib.getCaptureErrorText)
+        return QString();
+    QByteArray text(512, '\0');
+    const int length = lib.getCaptureErrorText(deviceIndex, text.data(), text.size());
+    if (length >= text.size() && length < maxErrorText) {
+        // Long: ask again with room for all of it.
+        text.resize(length + 1);
+        lib.getCaptureErrorText(deviceIndex, text.data(), text.size());
+    }
+    // Up to the zero byte the library wrote.
+    return QString::fromUtf8(text.constData());
+}
+
 QString deviceNameFromBuffer(const char *bytes, int length)
 {
     const void *end = std::memchr(bytes, 0, size_t(length));

@@ -29,6 +29,15 @@ public:
     // image. Never waits: image is untouched while the frame is not there.
     bool takeFrame();
 
+    // A descriptor that is readable exactly while the frame asked for is in
+    // the buffer, to wait on instead of asking again and again; -1 when the
+    // library offers none.
+    int frameDoneDescriptor() const;
+
+    // Why the camera last failed to start or stopped, as the library says
+    // it; empty while all is well or when the library does not say.
+    QString errorText() const;
+
     bool usable = false;
     int width;
     int height;

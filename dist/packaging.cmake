@@ -1,7 +1,7 @@
 # Debian packages with CPack: one package per install component. The program's
-# rules use COMPONENT orvella (package "orvella"); rules with COMPONENT server
-# make a second package, "orvella-server", as soon as they exist. Build with
-# scripts/package, or `cpack --config <build>/CPackConfig.cmake`.
+# rules use COMPONENT orvella (package "orvella"), the server's COMPONENT
+# server (package "orvella-server"). Build with scripts/package, or
+# `cpack --config <build>/CPackConfig.cmake`.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvella)

@@ -42,29 +42,21 @@ void showNotice(const QString &text)
 } // namespace
 
 CUpdateQuery::CUpdateQuery()
-    : QObject(nullptr), m_serverHost(::serverHost()), m_serverPort(::serverPort())
+    : QObject(nullptr), m_exchange(m_socket, CheckTimeoutMs), m_serverHost(::serverHost()),
+      m_serverPort(::serverPort())
 {
     m_version = QStringLiteral("");
     m_productId = QStringLiteral("");
     // Whatever the server sends, the socket holds little before it is read.
     m_socket.setReadBufferSize(SocketBufferBytes);
-    m_deadline.setSingleShot(true);
-    m_deadline.setInterval(CheckTimeoutMs);
-    connect(&m_socket, SIGNAL(connected()), this, SLOT(onConnect()));
-    connect(&m_socket, SIGNAL(disconnected()), this, SLOT(onDisconnect()));
-    connect(&m_socket, SIGNAL(readyRead()), this, SLOT(onDataArrival()));
-    connect(&m_socket, SIGNAL(errorOccurred(QAbstractSocket::SocketError)), this,
-            SLOT(onError(QAbstractSocket::SocketError)));
-    connect(&m_deadline, SIGNAL(timeout()), this, SLOT(onTimeout()));
+    m_exchange.connectTo(this);
 }
 
 CUpdateQuery::~CUpdateQuery()
 {
     // The socket outlives the other members; a check still open must not
     // reach onDisconnect() while it goes.
-    m_open = false;
-    m_deadline.stop();
-    m_socket.abort();
+    m_exchange.abandon();
 }
 
 void CUpdateQuery::checkForUpdate(const QString &productId, const QString &version)
@@ -74,18 +66,14 @@ void CUpdateQuery::checkForUpdate(const QString &productId, const QString &versi
     if (!version.isEmpty())
         m_version = version;
     // An earlier check still open ends here; its disconnection is ignored.
-    m_open = false;
-    m_socket.abort();
+    m_exchange.abandon();
     m_reply.reset();
-    m_open = true;
-    m_deadline.start();
-    m_socket.connectToHost(m_serverHost, m_serverPort, QIODevice::ReadWrite,
-                           QAbstractSocket::AnyIPProtocol);
+    m_exchange.begin(m_serverHost, m_serverPort);
 }
 
 bool CUpdateQuery::isChecking() const
 {
-    return m_open;
+    return m_exchange.isOpen();
 }
 
 QString CUpdateQuery::downloadUrl() const
@@ -98,10 +86,8 @@ QString CUpdateQuery::downloadUrl() const
 
 void CUpdateQuery::onConnect()
 {
-    if (!m_open) {
-        m_socket.abort();
+    if (!m_exchange.acceptConnection())
         return;
-    }
     QString versionNumber = m_version;
     versionNumber.remove(QLatin1Char('.'));
     QString hostLine = m_serverHost;
@@ -116,32 +102,29 @@ void CUpdateQuery::onConnect()
 void CUpdateQuery::onDataArrival()
 {
     // At most SocketBufferBytes at a time.
-    const QByteArray chunk = m_socket.readAll();
-    if (!m_open)
+    const std::optional<QByteArray> chunk = m_exchange.readArrived();
+    if (!chunk)
         return;
-    const UpdateReply::Outcome outcome = m_reply.feed(chunk);
+    const UpdateReply::Outcome outcome = m_reply.feed(*chunk);
     if (outcome != UpdateReply::Pending)
         conclude(outcome);
 }
 
 void CUpdateQuery::onDisconnect()
 {
-    if (!m_open)
-        return;
-    conclude(m_reply.finish());
+    if (m_exchange.isOpen())
+        conclude(m_reply.finish());
 }
 
 void CUpdateQuery::onError(QAbstractSocket::SocketError error)
 {
-    // The server closing is the normal end: the disconnection follows.
-    if (!m_open || error == QAbstractSocket::RemoteHostClosedError)
-        return;
-    conclude(UpdateReply::Invalid);
+    if (m_exchange.isFailure(error))
+        conclude(UpdateReply::Invalid);
 }
 
 void CUpdateQuery::onTimeout()
 {
-    if (m_open)
+    if (m_exchange.isOpen())
         conclude(UpdateReply::Invalid);
 }
 
@@ -149,9 +132,7 @@ void CUpdateQuery::onTimeout()
 // own notifications.
 void CUpdateQuery::conclude(UpdateReply::Outcome outcome)
 {
-    m_open = false;
-    m_deadline.stop();
-    m_socket.abort();
+    m_exchange.abandon();
     const QString version = m_reply.version();
     QMetaObject::invokeMethod(
         this, [this, outcome, version] { showResult(outcome, version); }, Qt::QueuedConnection);

@@ -1,12 +1,12 @@
 #ifndef ORVELLA_CUPDATEQUERY_H
 #define ORVELLA_CUPDATEQUERY_H
 
+#include "socketexchange.h"
 #include "updatereply.h"
 
 #include <QObject>
 #include <QString>
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace Vesk
 {
@@ -44,8 +44,8 @@ public:
     bool isChecking() const;
 
     // How long a check may take from its start, 15 s unless changed.
-    void setTimeout(int ms) { m_deadline.setInterval(ms); }
-    int timeout() const { return m_deadline.interval(); }
+    void setTimeout(int ms) { m_exchange.setTimeout(ms); }
+    int timeout() const { return m_exchange.timeout(); }
 
     // Bytes of the current (or last) reply taken and kept.
     int replyBytes() const { return m_reply.receivedBytes(); }
@@ -69,15 +69,14 @@ private:
     QString downloadUrl() const;
 
     QTcpSocket m_socket;
+    // The check's deadline and whether it is open.
+    SocketExchange m_exchange;
     UpdateReply m_reply;
     QString m_productId;
     QString m_version;
     bool m_showUpToDate = false;
     QString m_serverHost;
     quint16 m_serverPort = 80;
-    // Between checkForUpdate() and the end of that check.
-    bool m_open = false;
-    QTimer m_deadline;
 };
 
 } // namespace UpdateSys

@@ -27,26 +27,18 @@ QString decodeReplyChunk(const QByteArray &chunk)
     return QString::fromUtf8(chunk.constData(), nul >= 0 ? nul : chunk.size());
 }
 
-CWebSocket::CWebSocket(QObject *parent, int tag) : QThread(parent), m_tag(tag)
+CWebSocket::CWebSocket(QObject *parent, int tag)
+    : QThread(parent), m_socket(new QTcpSocket(this)), m_exchange(*m_socket, LongestTimeout),
+      m_tag(tag)
 {
-    m_socket = new QTcpSocket(this);
-    connect(m_socket, SIGNAL(connected()), this, SLOT(onConnect()));
-    connect(m_socket, SIGNAL(disconnected()), this, SLOT(onDisconnect()));
-    connect(m_socket, SIGNAL(readyRead()), this, SLOT(onDataArrival()));
-    connect(m_socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
-            SLOT(onError(QAbstractSocket::SocketError)));
-    connect(&m_timer, SIGNAL(timeout()), this, SLOT(onTimeout()));
-    m_timer.setInterval(LongestTimeout);
-    m_timer.stop();
+    m_exchange.connectTo(this);
 }
 
 CWebSocket::~CWebSocket()
 {
-    m_timer.stop();
     // Closing may report a disconnection; nobody should hear of it now.
-    m_open = false;
-    if (m_socket->isOpen())
-        m_socket->close();
+    m_exchange.end();
+    m_exchange.close();
     delete m_socket;
 }
 
@@ -57,7 +49,7 @@ void CWebSocket::run()
 
 void CWebSocket::retrieveData()
 {
-    if (m_open)
+    if (m_exchange.isOpen())
         return;
     if (!headerTextsAreSafe()) {
         // Queued, so a caller that connects to the signal after this call
@@ -66,16 +58,13 @@ void CWebSocket::retrieveData()
             this, [this] { fail(Failure::UnsafeRequest); }, Qt::QueuedConnection);
         return;
     }
-    m_open = true;
     m_bytesThisExchange = 0;
-    m_timer.start();
-    m_socket->connectToHost(m_host, quint16(m_port), QIODevice::ReadWrite,
-                            QAbstractSocket::AnyIPProtocol);
+    m_exchange.begin(m_host, quint16(m_port));
 }
 
 void CWebSocket::reset()
 {
-    m_timer.stop();
+    m_exchange.stopDeadline();
     const QString empty = QStringLiteral("");
     m_path = empty;
     // Null, not empty: an empty cookie or referer would still send its line.
@@ -97,7 +86,7 @@ void CWebSocket::setRequest(const QString &request)
 void CWebSocket::setTimeout(int ms)
 {
     if (ms <= LongestTimeout)
-        m_timer.setInterval(ms);
+        m_exchange.setTimeout(ms);
 }
 
 bool CWebSocket::headerTextsAreSafe() const
@@ -133,24 +122,13 @@ QByteArray CWebSocket::composedRequest() const
     return bytes;
 }
 
-// Ends the open exchange without a completion: abort() reports the
-// disconnection at once, and onDisconnect() ignores it.
-void CWebSocket::abandon()
-{
-    m_open = false;
-    m_timer.stop();
-    m_socket->abort();
-}
-
 void CWebSocket::onConnect()
 {
-    if (!m_open) {
-        m_socket->abort();
+    if (!m_exchange.acceptConnection())
         return;
-    }
     // The texts may have changed since retrieveData().
     if (!headerTextsAreSafe()) {
-        abandon();
+        m_exchange.abandon();
         fail(Failure::UnsafeRequest);
         return;
     }
@@ -161,52 +139,46 @@ void CWebSocket::onConnect()
 
 void CWebSocket::onDisconnect()
 {
-    if (!m_open)
+    if (!m_exchange.end())
         return;
-    m_timer.stop();
-    m_open = false;
     m_response = m_receiveBuffer;
     m_totalReceived += m_response.size();
-    if (m_socket->isOpen())
-        m_socket->close();
+    m_exchange.close();
     emit dataRetrieved();
 }
 
 void CWebSocket::onDataArrival()
 {
-    const QByteArray chunk = m_socket->readAll();
-    if (!m_open)
+    const std::optional<QByteArray> chunk = m_exchange.readArrived();
+    if (!chunk)
         return;
-    m_bytesThisExchange += chunk.size();
+    m_bytesThisExchange += chunk->size();
     if (m_bytesThisExchange > MaxReplyBytes) {
-        abandon();
+        m_exchange.abandon();
         fail(Failure::ReplyTooLong);
         return;
     }
-    m_receiveBuffer += decodeReplyChunk(chunk);
+    m_receiveBuffer += decodeReplyChunk(*chunk);
 }
 
 void CWebSocket::onError(QAbstractSocket::SocketError error)
 {
-    m_timer.stop();
-    // A remote close is the normal end; the disconnection delivers the reply.
-    if (error == QAbstractSocket::RemoteHostClosedError || !m_open)
+    m_exchange.stopDeadline();
+    if (!m_exchange.isFailure(error))
         return;
-    if (m_socket->isOpen())
-        m_socket->close();
-    m_open = false;
+    m_exchange.close();
+    m_exchange.end();
     m_lastSocketError = error;
     fail(Failure::Socket);
 }
 
 void CWebSocket::onTimeout()
 {
-    m_timer.stop();
+    m_exchange.stopDeadline();
     // Closing a connected socket completes the exchange with what arrived
     // before the failure is reported.
-    if (m_socket->isOpen() || m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->close();
-    m_open = false;
+    m_exchange.close();
+    m_exchange.end();
     fail(Failure::TimedOut);
 }
 

@@ -1,10 +1,11 @@
 #ifndef ORVELLA_CWEBSOCKET_H
 #define ORVELLA_CWEBSOCKET_H
 
+#include "socketexchange.h"
+
 #include <QAbstractSocket>
 #include <QString>
 #include <QThread>
-#include <QTimer>
 
 class QTcpSocket;
 
@@ -47,7 +48,7 @@ public:
     void setAuxText(const QString &text) { m_auxText = text; }
     // Values above 25000 ms are ignored.
     void setTimeout(int ms);
-    int timeout() const { return m_timer.interval(); }
+    int timeout() const { return m_exchange.timeout(); }
     void setTag(int tag) { m_tag = tag; }
     void setReferer(const QString &referer) { m_referer = referer; }
     void setReceiveBuffer(const QString &text) { m_receiveBuffer = text; }
@@ -78,7 +79,6 @@ private slots:
 private:
     bool headerTextsAreSafe() const;
     QByteArray composedRequest() const;
-    void abandon();
     void fail(Failure failure);
 
     QString m_host;
@@ -90,12 +90,11 @@ private:
     QString m_request;
     int m_port = 80;
     int m_totalReceived = 0;
-    QTimer m_timer;
     QTcpSocket *m_socket = nullptr;
+    // The time-out timer and whether an exchange is open.
+    SocketExchange m_exchange;
     QString m_response;
     int m_tag = 0;
-    // Between retrieveData() and the end of that exchange.
-    bool m_open = false;
     qint64 m_bytesThisExchange = 0;
     Failure m_lastFailure = Failure::None;
     QAbstractSocket::SocketError m_lastSocketError = QAbstractSocket::UnknownSocketError;

@@ -1,8 +1,6 @@
 #include "serverhost.h"
 
-#ifndef ORVELLA_SERVER_PORT
-#define ORVELLA_SERVER_PORT 80
-#endif
+// ORVELLA_SERVER_HOST and ORVELLA_SERVER_PORT come from the build (net/CMakeLists.txt).
 
 QString serverHost()
 {

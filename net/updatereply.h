@@ -36,8 +36,7 @@ public:
     // The server closed the connection: a reply still pending is decided.
     Outcome finish();
 
-    Outcome outcome() const { return m_outcome; }
-    // The version offered when outcome() is Offer, otherwise empty.
+    // The version offered when the outcome is Offer, otherwise empty.
     QString version() const { return m_version; }
     // Bytes taken so far and bytes of the body kept.
     int receivedBytes() const { return m_received; }

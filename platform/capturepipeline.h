@@ -2,12 +2,13 @@
 #define ORVELLA_CAPTUREPIPELINE_H
 
 #include "capturesources.h"
+#include "capturestatus.h"
 #include "escapi.h"
+#include "frameconverter.h"
 #include "gstptr.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
-#include <gst/video/video.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,10 +18,11 @@
 #include <string>
 #include <thread>
 
-// Converts one source to frames of a fixed size and hands them to the
-// caller's buffer on request. Once running, a source that fails or ends is
-// built again every retry interval until frames come again; each failure
-// and each return is reported on stderr.
+// Plays one source and hands its frames to the caller's buffer on request,
+// at the buffer's size (see FrameConverter). Once running, a source that
+// fails or ends is built again every retry interval until frames come again;
+// each failure and each return is reported on stderr and in the device's
+// status, which also signals each frame delivered.
 //
 // Threads: open and the destructor run on the caller's thread, requestFrame
 // and frameDone on the program's; frames arrive on GStreamer's streaming
@@ -36,7 +38,8 @@ public:
     // Starts the source and waits until its first frame has arrived; null
     // (after reporting why) when it gives none within timing.start.
     static std::unique_ptr<CapturePipeline> open(const CaptureSource &source,
-                                                 const SimpleCapParams &params, Timing timing);
+                                                 const SimpleCapParams &params, Timing timing,
+                                                 std::shared_ptr<CaptureStatus> status);
     ~CapturePipeline();
 
     CapturePipeline(const CapturePipeline &) = delete;
@@ -49,25 +52,26 @@ public:
     bool frameDone() const { return m_done.load(std::memory_order_acquire); }
 
 private:
-    CapturePipeline(const CaptureSource &source, const SimpleCapParams &params, Timing timing);
+    CapturePipeline(const CaptureSource &source, const SimpleCapParams &params, Timing timing,
+                    std::shared_ptr<CaptureStatus> status);
+
+    // Writes text on stderr and keeps it as the device's failure, or clears
+    // the failure when the device runs again.
+    void report(const std::string &text, bool failure);
 
     ElementPtr build(unsigned generation, std::string &reason);
     bool start(std::string &reason);
     bool play(ElementPtr pipeline);
     static GstFlowReturn onNewSample(GstAppSink *sink, gpointer link);
     void takeSample(SamplePtr sample);
-    bool copyToBuffer(GstSample *sample);
-    bool prepareConverters(const GstVideoInfo &from);
     void watch();
     void handle(GstMessage *message);
     void failed(const std::string &reason);
     void rebuild();
 
     CaptureSource m_source;
-    unsigned int *const m_buffer;
-    const int m_width;
-    const int m_height;
     const Timing m_timing;
+    const std::shared_ptr<CaptureStatus> m_status;
 
     // Written only by the opening thread before the watcher starts, then by
     // the watcher; m_bus is also read by the destructor under m_mutex.
@@ -78,7 +82,7 @@ private:
     std::chrono::steady_clock::time_point m_retryAt;
     std::chrono::steady_clock::time_point m_rebuiltAt;
 
-    // Guarded by m_mutex: the caller's buffer while a request is open, and:
+    // Guarded by m_mutex: the converter and the caller's buffer, and:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     SamplePtr m_newest;        // arrived and not delivered yet
@@ -89,16 +93,7 @@ private:
     bool m_failed = false;
     bool m_outage = false; // failed while running and not back yet
     std::string m_reason;
-    // Turn a frame of the source's format and size into the caller's: the
-    // scaler (when the sizes differ) into m_scaled, the converter from there.
-    ConverterPtr m_scaler;
-    ConverterPtr m_converter;
-    CapsPtr m_convertCaps; // what m_convertFrom was read from
-    GstVideoInfo m_convertFrom;
-    GstVideoInfo m_scaledInfo;
-    GstVideoInfo m_convertTo;
-    BufferPtr m_scaled;
-    BufferPtr m_target; // the caller's buffer
+    FrameConverter m_converter;
     unsigned long m_framesSinceRewind = 0;
     unsigned long m_frames = 0;
 

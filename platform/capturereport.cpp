@@ -8,14 +8,19 @@
 #include <mutex>
 #include <set>
 
-void reportLine(const std::string &text)
+std::string reportText(const std::string &text)
 {
-    std::string line = "orvella: " + maskPasswords(text);
+    std::string line = maskPasswords(text);
     // Line breaks inside GStreamer's texts would split the report.
     for (char &c : line)
         if (c == '\n' || c == '\r')
             c = ' ';
-    line += '\n';
+    return line;
+}
+
+void reportLine(const std::string &text)
+{
+    const std::string line = "orvella: " + reportText(text) + '\n';
     std::size_t written = 0;
     while (written < line.size()) {
         const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);

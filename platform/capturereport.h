@@ -3,6 +3,9 @@
 
 #include <string>
 
+// text as a report shows it: every password masked, on one line.
+std::string reportText(const std::string &text);
+
 // Writes "orvella: <text>" as one line on stderr, in one write so lines from
 // several threads never mix, with every password in it masked.
 void reportLine(const std::string &text);

@@ -6,12 +6,16 @@
 
 #include "capturepipeline.h"
 #include "capturesources.h"
+#include "capturestatus.h"
 #include "devicename.h"
 
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,6 +36,8 @@ struct Library {
     // Shared so a call that found a pipeline can finish with it while
     // another thread closes the device.
     std::map<int, std::shared_ptr<CapturePipeline>> open;
+    // Made on first use and kept, like the sources.
+    std::map<int, std::shared_ptr<CaptureStatus>> statuses;
 };
 
 // Never destroyed: pipelines are stopped by closeAll at exit instead, before
@@ -91,6 +97,20 @@ bool sourceAt(int deviceno, CaptureSource &source)
     return true;
 }
 
+// The status of a listed device, or null.
+std::shared_ptr<CaptureStatus> statusOf(int deviceno)
+{
+    CaptureSource source;
+    if (!sourceAt(deviceno, source))
+        return nullptr;
+    Library &lib = library();
+    std::lock_guard<std::mutex> lock(lib.mutex);
+    std::shared_ptr<CaptureStatus> &status = lib.statuses[deviceno];
+    if (!status)
+        status = std::make_shared<CaptureStatus>();
+    return status;
+}
+
 std::shared_ptr<CapturePipeline> openPipeline(int deviceno)
 {
     Library &lib = library();
@@ -142,7 +162,7 @@ int initCapture(int deviceno, struct SimpleCapParams *aParams)
     // Bounded: leaves time for tearing a stuck pipeline down within five
     // seconds.
     std::shared_ptr<CapturePipeline> pipeline =
-        CapturePipeline::open(source, *aParams, CapturePipeline::Timing());
+        CapturePipeline::open(source, *aParams, CapturePipeline::Timing(), statusOf(deviceno));
     if (!pipeline)
         return 0;
     Library &lib = library();
@@ -177,6 +197,30 @@ int isCaptureDone(int deviceno)
 {
     const std::shared_ptr<CapturePipeline> pipeline = openPipeline(deviceno);
     return pipeline && pipeline->frameDone() ? 1 : 0;
+}
+
+// Beyond the eight, bound by the program when present (see escapi.h).
+
+// The line stderr got after "orvella: " when the device failed.
+int getCaptureErrorText(int deviceno, char *buffer, int length)
+{
+    const std::shared_ptr<CaptureStatus> status = statusOf(deviceno);
+    const std::string text = status ? status->failure() : std::string();
+    if (buffer && length > 0) {
+        std::size_t size = std::min(text.size(), std::size_t(length - 1));
+        // Whole characters only.
+        while (size > 0 && size < text.size() && (text[size] & 0xC0) == 0x80)
+            --size;
+        std::memcpy(buffer, text.data(), size);
+        buffer[size] = '\0';
+    }
+    return int(std::min<std::size_t>(text.size(), INT_MAX));
+}
+
+int getCaptureDoneDescriptor(int deviceno)
+{
+    const std::shared_ptr<CaptureStatus> status = statusOf(deviceno);
+    return status ? status->doneDescriptor() : -1;
 }
 
 } // extern "C"

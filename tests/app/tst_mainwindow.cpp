@@ -19,7 +19,8 @@
 #include <memory>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const char noDeviceText[] = "You must have a capturing device attached to this computer to "
                             "utilise this software instance.";
@@ -402,12 +403,19 @@ void TestMainWindow::failedOpenThenSuccessfulOpen()
     auto *button = child<QPushButton>(*window, "cmdBeginCapture");
     auto *combo = child<QComboBox>(*window, "camCombo");
     fakeEscapi_setInitResult(0, 0);
+    const char reason[] = "camera \"Fake Camera 0\" did not start: no element \"x\" "
+                          "(the Debian package gstreamer1.0-x provides it)";
+    fakeEscapi_setErrorText(0, reason);
 
     button->click();
     QCOMPARE(button->text(), QString("Disable"));
     QTRY_COMPARE(modals->count(), 1);
     QCOMPARE(modals->seen().first().text, QString(openFailedText));
     QCOMPARE(modals->seen().first().icon, QMessageBox::Information);
+    // The library's reason is in the status bar beside the box.
+    QString shown = reason;
+    shown[0] = 'C';
+    QCOMPARE(child<QStatusBar>(*window, "statusBar")->currentMessage(), shown);
     QTRY_COMPARE(button->text(), QString("Enable"));
     QVERIFY(combo->isEnabled());
     QCOMPARE(requests(), 0);
@@ -708,10 +716,10 @@ void TestMainWindow::tickMeasuresDarkening_data()
 
     QTest::newRow("identical") << 0xFF808080u << 0xFF808080u << stillTitle << 0xFF000000u;
     QTest::newRow("uniformly brighter") << 0xFF404040u << 0xFFA0A0A0u << stillTitle << 0xFF000000u;
-    QTest::newRow("white then black") << 0xFFFFFFFFu << 0xFF000000u
-                                      << "Orvella - 1000% Dissimilarity" << 0xFFFFFFFFu;
-    QTest::newRow("one channel") << 0xFF102030u << 0xFF201010u
-                                 << "Orvella - 62.7451% Dissimilarity" << 0xFF001020u;
+    QTest::newRow("white then black")
+        << 0xFFFFFFFFu << 0xFF000000u << "Orvella - 1000% Dissimilarity" << 0xFFFFFFFFu;
+    QTest::newRow("one channel") << 0xFF102030u << 0xFF201010u << "Orvella - 62.7451% Dissimilarity"
+                                 << 0xFF001020u;
 }
 
 void TestMainWindow::tickMeasuresDarkening()
@@ -863,6 +871,9 @@ void TestMainWindow::stalledCameraKeepsTheWindowLive()
     queue(0, uniformFrame(0xFFF0F0F0));
     child<QPushButton>(*window, "cmdBeginCapture")->click();
     QTRY_VERIFY(lastFrameAt >= 0);
+    // What the library says while the camera is gone follows the fixed text.
+    const char reason[] = "camera \"Porch\" stopped, trying again every 2 s: gone";
+    fakeEscapi_setErrorText(0, reason);
 
     LatenessProbe probe;
     QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() >= lastFrameAt + 3000; }, 10000));
@@ -876,7 +887,8 @@ void TestMainWindow::stalledCameraKeepsTheWindowLive()
     const QString prefix = "No picture from Porch since ";
     const QString message = status->currentMessage();
     QVERIFY2(message.startsWith(prefix), qPrintable(message));
-    const QTime since = QTime::fromString(message.mid(prefix.size()), "hh:mm:ss");
+    QVERIFY2(message.endsWith(QString(" (") + reason + ")"), qPrintable(message));
+    const QTime since = QTime::fromString(message.mid(prefix.size(), 8), "hh:mm:ss");
     QVERIFY2(since.isValid(), qPrintable(message));
     const int secondsBefore = (since.secsTo(lastFrame) + 86400) % 86400;
     QVERIFY2(secondsBefore <= 1, qPrintable(message + " " + lastFrame.toString()));

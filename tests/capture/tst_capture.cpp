@@ -19,6 +19,8 @@ private slots:
     void versionCheckedBeforeInitialising();
     void everyRunLoadsAndInitialisesAgain();
     void tableBoundInOrder();
+    void optionalEntryPointsBoundWhenPresent_data();
+    void optionalEntryPointsBoundWhenPresent();
 
     void deviceName_data();
     void deviceName();
@@ -27,6 +29,9 @@ private slots:
     void closeOnlyWhenUsable();
     void takeFrameNeverWaits();
     void destructorAlwaysCloses();
+    void errorText_data();
+    void errorText();
+    void frameDoneDescriptorOnlyFromTheLibrary();
 };
 
 void TestCapture::unusableLibraryCountsNoDevice_data()
@@ -38,9 +43,9 @@ void TestCapture::unusableLibraryCountsNoDevice_data()
     QTest::newRow("no library") << false << 0x200 << QString();
     QTest::newRow("version 0x100") << true << 0x100 << QString();
     QTest::newRow("version 0x201") << true << 0x201 << QString();
-    for (const char *entry : {"countCaptureDevices", "initCapture", "deinitCapture", "doCapture",
-                              "isCaptureDone", "initCOM", "getCaptureDeviceName",
-                              "ESCAPIDLLVersion"})
+    for (const char *entry :
+         {"countCaptureDevices", "initCapture", "deinitCapture", "doCapture", "isCaptureDone",
+          "initCOM", "getCaptureDeviceName", "ESCAPIDLLVersion"})
         QTest::newRow(qPrintable(QString("missing ") + entry)) << true << 0x200 << QString(entry);
 }
 
@@ -91,6 +96,46 @@ void TestCapture::tableBoundInOrder()
              reinterpret_cast<void *>(&getCaptureDeviceName));
     QCOMPARE(reinterpret_cast<void *>(lib.ESCAPIDLLVersion),
              reinterpret_cast<void *>(&ESCAPIDLLVersion));
+}
+
+void TestCapture::optionalEntryPointsBoundWhenPresent_data()
+{
+    QTest::addColumn<QStringList>("missing");
+
+    QTest::newRow("both") << QStringList();
+    QTest::newRow("no error text") << QStringList{"getCaptureErrorText"};
+    QTest::newRow("no descriptor") << QStringList{"getCaptureDoneDescriptor"};
+    QTest::newRow("neither") << QStringList{"getCaptureErrorText", "getCaptureDoneDescriptor"};
+}
+
+void TestCapture::optionalEntryPointsBoundWhenPresent()
+{
+    QFETCH(QStringList, missing);
+
+    fakeEscapi_setDeviceCount(2);
+    for (const QString &entry : missing)
+        fakeEscapi_setMissing(entry.toLatin1().constData());
+
+    // Without them the library is used exactly as before.
+    QCOMPARE(setupCaptureLibrary(), 2);
+    QCOMPARE(QString(fakeEscapi_callLog()),
+             QString("load() ESCAPIDLLVersion() initCOM() countCaptureDevices() "));
+    const CaptureLibraryTable &lib = captureLibrary();
+    QCOMPARE(reinterpret_cast<void *>(lib.getCaptureErrorText),
+             missing.contains("getCaptureErrorText")
+                 ? nullptr
+                 : reinterpret_cast<void *>(&getCaptureErrorText));
+    QCOMPARE(reinterpret_cast<void *>(lib.getCaptureDoneDescriptor),
+             missing.contains("getCaptureDoneDescriptor")
+                 ? nullptr
+                 : reinterpret_cast<void *>(&getCaptureDoneDescriptor));
+
+    // A later run binds them again, present or not.
+    fakeEscapi_reset();
+    fakeEscapi_setDeviceCount(2);
+    QCOMPARE(setupCaptureLibrary(), 2);
+    QVERIFY(captureLibrary().getCaptureErrorText);
+    QVERIFY(captureLibrary().getCaptureDoneDescriptor);
 }
 
 void TestCapture::deviceName_data()
@@ -186,8 +231,60 @@ void TestCapture::destructorAlwaysCloses()
 {
     fakeEscapi_setDeviceCount(2);
     QCOMPARE(setupCaptureLibrary(), 2);
-    { Webcam neverOpened(1, 8, 8); }
+    {
+        Webcam neverOpened(1, 8, 8);
+    }
     QCOMPARE(fakeEscapi_deviceCallCount("deinitCapture", 1), 1);
+}
+
+void TestCapture::errorText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("bound");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("none") << QByteArray() << true << QString();
+    const QByteArray line = "camera \"Clip\" did not start: Your GStreamer installation is "
+                            "missing a plug-in.";
+    QTest::newRow("one line") << line << true << QString::fromUtf8(line);
+    QTest::newRow("UTF-8") << QByteArray("Kamera \xe2\x80\x9eT\xc3\xbcr\xe2\x80\x9c stopped")
+                           << true << QString::fromUtf8("Kamera \u201eT\u00fcr\u201c stopped");
+    // Longer than the first buffer the program offers.
+    const QByteArray longLine = "camera \"Long\" did not start: " + QByteArray(2000, 'x');
+    QTest::newRow("long") << longLine << true << QString::fromUtf8(longLine);
+    QTest::newRow("library without it") << line << false << QString();
+}
+
+void TestCapture::errorText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, bound);
+    QFETCH(QString, expected);
+
+    fakeEscapi_setDeviceCount(2);
+    if (!bound)
+        fakeEscapi_setMissing("getCaptureErrorText");
+    QCOMPARE(setupCaptureLibrary(), 2);
+    fakeEscapi_setErrorText(1, text.constData());
+    fakeEscapi_setErrorText(0, "the other camera's");
+    Webcam camera(1, 8, 8);
+    QCOMPARE(camera.errorText(), expected);
+    QCOMPARE(fakeEscapi_deviceCallCount("getCaptureErrorText", 0), 0);
+}
+
+void TestCapture::frameDoneDescriptorOnlyFromTheLibrary()
+{
+    fakeEscapi_setDeviceCount(2);
+    QCOMPARE(setupCaptureLibrary(), 2);
+    Webcam camera(1, 8, 8);
+    const int descriptor = camera.frameDoneDescriptor();
+    QVERIFY(descriptor >= 0);
+    QCOMPARE(descriptor, getCaptureDoneDescriptor(1));
+    QVERIFY(descriptor != getCaptureDoneDescriptor(0));
+
+    fakeEscapi_setMissing("getCaptureDoneDescriptor");
+    QCOMPARE(setupCaptureLibrary(), 2);
+    QCOMPARE(camera.frameDoneDescriptor(), -1);
 }
 
 QTEST_GUILESS_MAIN(TestCapture)

@@ -9,13 +9,15 @@
 
 #include <memory>
 
-// The frame feed against the scriptable library: requests, polling, a camera
-// that goes quiet and comes back.
+// The frame feed against the scriptable library: requests, waiting for the
+// frame, a camera that goes quiet and comes back. Every case runs with the
+// library's frame-done descriptor and without it.
 class TestFrameFeed : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase_data();
     void init();
     void cleanup() { camera.reset(); }
 
@@ -24,6 +26,7 @@ private slots:
     void tickDuringAnOpenRequestRunsWhenTheFrameIsIn();
     void lostAfterASecondAndBackWithTheNextFrame();
     void stopDropsTheOpenRequest();
+    void asksOnlyWhenWokenByTheDescriptor();
 
 private:
     void queue(unsigned int word)
@@ -35,9 +38,19 @@ private:
     std::unique_ptr<Webcam> camera;
 };
 
+void TestFrameFeed::initTestCase_data()
+{
+    QTest::addColumn<bool>("descriptor");
+    QTest::newRow("descriptor") << true;
+    QTest::newRow("polling") << false;
+}
+
 void TestFrameFeed::init()
 {
+    QFETCH_GLOBAL(bool, descriptor);
     fakeEscapi_reset();
+    if (!descriptor)
+        fakeEscapi_setMissing("getCaptureDoneDescriptor");
     fakeEscapi_setDeviceCount(1);
     QCOMPARE(setupCaptureLibrary(), 1);
     camera.reset(new Webcam(0, 2, 2));
@@ -146,6 +159,32 @@ void TestFrameFeed::stopDropsTheOpenRequest()
     QCOMPARE(frames.count(), 0);
     QCOMPARE(fakeEscapi_deviceCallCount("isCaptureDone", 0), polls);
     QCOMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 1);
+}
+
+void TestFrameFeed::asksOnlyWhenWokenByTheDescriptor()
+{
+    QFETCH_GLOBAL(bool, descriptor);
+    FrameFeed feed;
+    QSignalSpy frames(&feed, &FrameFeed::frameArrived);
+    QSignalSpy lost(&feed, &FrameFeed::pictureLost);
+    feed.start(camera.get());
+
+    // A second without a frame: with the descriptor the library is asked once
+    // a request, else on the short timer all along.
+    QVERIFY(lost.wait(10000));
+    const int asked = fakeEscapi_deviceCallCount("isCaptureDone", 0);
+    if (descriptor)
+        QVERIFY2(asked <= 2, qPrintable(QString::number(asked)));
+    else
+        QVERIFY2(asked >= 20, qPrintable(QString::number(asked)));
+
+    // The frame wakes the feed as soon as it is in.
+    queue(0xFF111111u);
+    QVERIFY(frames.wait());
+    QCOMPARE(frames.first().first().value<QImage>().pixel(0, 0), 0xFF111111u);
+    if (descriptor)
+        QVERIFY2(fakeEscapi_deviceCallCount("isCaptureDone", 0) <= asked + 2,
+                 qPrintable(QString::number(fakeEscapi_deviceCallCount("isCaptureDone", 0))));
 }
 
 QTEST_GUILESS_MAIN(TestFrameFeed)

@@ -2,6 +2,9 @@
 
 #include "escapi.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -13,10 +16,13 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Device {
+    int index = 0;
     std::string name;
+    std::string errorText;
     int initResult = 1;
     int initDelayMs = 0;
     bool initRunning = false;
@@ -57,7 +63,35 @@ Device &device(int index)
     Device &d = state().devices[index];
     if (d.name.empty())
         d.name = "Fake Camera " + std::to_string(index);
+    d.index = index;
     return d;
+}
+
+// One frame-done descriptor per device for the life of the process, as the
+// library keeps them; a reset only empties them.
+std::map<int, int> &doneDescriptors()
+{
+    static std::map<int, int> descriptors;
+    return descriptors;
+}
+
+int doneDescriptor(int index)
+{
+    int &fd = doneDescriptors()[index];
+    if (fd == 0)
+        fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd;
+}
+
+// Makes the descriptor readable exactly while done is set.
+void setDone(Device &d, bool done)
+{
+    d.done = done;
+    const int fd = doneDescriptor(d.index);
+    eventfd_t count = 0;
+    eventfd_read(fd, &count);
+    if (done)
+        eventfd_write(fd, 1);
 }
 
 void note(const char *entry, int index = -1)
@@ -87,7 +121,7 @@ void deliver(Device &d)
     if (d.frames.size() > 1 || !d.repeatLast)
         d.frames.pop_front();
     d.wanted = false;
-    d.done = true;
+    setDone(d, true);
 }
 
 } // namespace
@@ -122,7 +156,7 @@ int initCapture(int deviceno, SimpleCapParams *aParams)
     d.params = *aParams;
     d.open = true;
     d.wanted = false;
-    d.done = false;
+    setDone(d, false);
     return d.initResult;
 }
 
@@ -133,7 +167,7 @@ void deinitCapture(int deviceno)
     Device &d = device(deviceno);
     d.open = false;
     d.wanted = false;
-    d.done = false;
+    setDone(d, false);
 }
 
 void doCapture(int deviceno)
@@ -141,7 +175,7 @@ void doCapture(int deviceno)
     std::lock_guard<std::mutex> guard(lock);
     note("doCapture", deviceno);
     Device &d = device(deviceno);
-    d.done = false;
+    setDone(d, false);
     d.wanted = d.open;
     deliver(d);
 }
@@ -175,12 +209,42 @@ int ESCAPIDLLVersion(void)
     return state().version;
 }
 
+int getCaptureErrorText(int deviceno, char *buffer, int length)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    note("getCaptureErrorText", deviceno);
+    const std::string &text = device(deviceno).errorText;
+    if (buffer && length > 0) {
+        const size_t size = std::min(text.size(), size_t(length - 1));
+        std::memcpy(buffer, text.data(), size);
+        buffer[size] = '\0';
+    }
+    return int(text.size());
+}
+
+int getCaptureDoneDescriptor(int deviceno)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    note("getCaptureDoneDescriptor", deviceno);
+    return doneDescriptor(deviceno);
+}
+
 // Control functions.
 
 void fakeEscapi_reset(void)
 {
     std::lock_guard<std::mutex> guard(lock);
     state() = State();
+    for (const auto &entry : doneDescriptors()) {
+        eventfd_t count = 0;
+        eventfd_read(entry.second, &count);
+    }
+}
+
+void fakeEscapi_setErrorText(int index, const char *text)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    device(index).errorText = text;
 }
 
 void fakeEscapi_setDeviceCount(int count)

@@ -2,9 +2,11 @@
 #define ORVELLA_FAKEESCAPI_H
 
 // Control side of the test double for the capture library. The double exports
-// the same eight entry points; tests script devices, frames and failures here
-// and read back every call it received. Entry points and controls may be
-// called from any thread.
+// the same eight entry points and the two optional ones (the frame-done
+// descriptor, readable exactly while isCaptureDone would say done, and the
+// error text); tests script devices, frames and failures here and read back
+// every call it received. Entry points and controls may be called from any
+// thread.
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,6 +25,8 @@ void fakeEscapi_setVersion(int version);
 void fakeEscapi_setInitResult(int device, int result);
 // How long initCapture takes for a device, like a slow camera starting.
 void fakeEscapi_setInitDelay(int device, int milliseconds);
+// What getCaptureErrorText gives for a device (UTF-8; empty by default).
+void fakeEscapi_setErrorText(int device, const char *text);
 
 // Whether dlopen of the library succeeds, and which entry points dlsym does
 // not find; answered by the loader hooks linked into the test program.

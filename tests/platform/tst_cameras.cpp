@@ -120,6 +120,10 @@ void tst_Cameras::mjpegCameraPlaysAndComesBack()
     const quint16 port = server.port();
     server.stop();
     QTRY_VERIFY_WITH_TIMEOUT(errors.text().contains("orvella: camera \"Porch\" stopped"), 8000);
+    char text[512];
+    getCaptureErrorText(device, text, sizeof text);
+    QVERIFY2(QByteArray(text).startsWith("camera \"Porch\" stopped, trying again every 2 s: "),
+             text);
     doCapture(device);
     QVERIFY(!QTest::qWaitFor([device] { return isCaptureDone(device) != 0; }, 300));
 
@@ -141,6 +145,9 @@ void tst_Cameras::mjpegCameraPlaysAndComesBack()
     QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(errors.text().contains("orvella: camera \"Porch\" is running again\n"));
     QVERIFY(!errors.text().contains("secret"));
+    // Well again: nothing to tell.
+    QCOMPARE(getCaptureErrorText(device, text, sizeof text), 0);
+    QCOMPARE(text[0], '\0');
     QVERIFY(frame.guardIntact());
 }
 

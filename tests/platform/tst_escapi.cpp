@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <gst/gst.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,9 +33,12 @@ private slots:
     void scalesToRequestedSize();
     void refusesSourcesThatDoNotStart_data();
     void refusesSourcesThatDoNotStart();
+    void errorTextIsCutWhole_data();
+    void errorTextIsCutWhole();
     void refusesBadRequests();
     void closingIsHarmless();
     void initOnWorkerThread();
+    void doneDescriptorFollowsTheFrame();
     void loopsVideoFileAtItsOwnRate();
     void failedSourceIsRebuilt();
     void demoCameraMovesAndRests();
@@ -246,6 +250,54 @@ void tst_Escapi::refusesSourcesThatDoNotStart()
                         [](unsigned int w) { return w == GuardedFrame::Guard; }));
     QVERIFY2(errors.text().contains("orvella: camera \"Broken\" did not start: " + reason),
              errors.text().constData());
+
+    // The program can read the same line.
+    char text[512];
+    const int length = getCaptureErrorText(device, text, sizeof text);
+    QVERIFY2(QByteArray(text).startsWith("camera \"Broken\" did not start: " + reason), text);
+    QCOMPARE(length, int(std::strlen(text)));
+    QVERIFY(errors.text().contains("orvella: " + QByteArray(text) + "\n"));
+}
+
+void tst_Escapi::errorTextIsCutWhole_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QByteArray>("expected");
+
+    // camera "Caméra" did not start: ...
+    QTest::newRow("no room") << 0 << QByteArray();
+    QTest::newRow("room for the zero only") << 1 << QByteArray();
+    QTest::newRow("before the accent") << 12 << QByteArray("camera \"Cam");
+    QTest::newRow("inside the accent") << 13 << QByteArray("camera \"Cam");
+    QTest::newRow("after the accent") << 14 << QByteArray("camera \"Cam\xc3\xa9");
+}
+
+void tst_Escapi::errorTextIsCutWhole()
+{
+    QFETCH(int, length);
+    QFETCH(QByteArray, expected);
+
+    // Named in UTF-8, which the device list gives as Latin-1: the newest
+    // source, or the same as the last row's.
+    qputenv("ORVELLA_CAPTURE_SOURCES", "Cam\xc3\xa9ra=nosuchelement ! videoconvert");
+    const int device = countCaptureDevices() - 1;
+    GuardedFrame frame(64, 64);
+    {
+        StderrCapture errors;
+        QCOMPARE(initCapture(device, &frame.params), 0);
+    }
+    char whole[512];
+    const int size = getCaptureErrorText(device, whole, sizeof whole);
+    QVERIFY(QByteArray(whole).startsWith("camera \"Cam\xc3\xa9ra\" did not start: "));
+
+    QByteArray buffer(64, '#');
+    QCOMPARE(getCaptureErrorText(device, buffer.data(), length), size);
+    if (length > 0)
+        QCOMPARE(QByteArray(buffer.constData()), expected);
+    QCOMPARE(buffer.mid(length), QByteArray(64 - length, '#'));
+    // Nothing to say about a device that does not exist.
+    QCOMPARE(getCaptureErrorText(device + 100, buffer.data(), 64), 0);
+    QCOMPARE(buffer.at(0), '\0');
 }
 
 void tst_Escapi::refusesBadRequests()
@@ -323,6 +375,44 @@ void tst_Escapi::initOnWorkerThread()
     QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
     QVERIFY2(frames > 10, qPrintable(QString::number(frames)));
     QVERIFY(stuckFrame.guardIntact());
+}
+
+void tst_Escapi::doneDescriptorFollowsTheFrame()
+{
+    const int device = useCaptureSources("Bars=videotestsrc");
+    const int descriptor = getCaptureDoneDescriptor(device);
+    QVERIFY(descriptor >= 0);
+    QCOMPARE(getCaptureDoneDescriptor(device), descriptor);
+    QCOMPARE(getCaptureDoneDescriptor(device + 100), -1);
+    QCOMPARE(getCaptureDoneDescriptor(-1), -1);
+    const auto readable = [descriptor](int timeoutMs) {
+        pollfd wait{descriptor, POLLIN, 0};
+        return ::poll(&wait, 1, timeoutMs) == 1 && (wait.revents & POLLIN);
+    };
+
+    GuardedFrame frame(480, 320);
+    QVERIFY(initCapture(device, &frame.params));
+    m_opened = device;
+    QVERIFY(!readable(0));
+    // Readable means done, and a request clears it until its frame is in.
+    for (int i = 0; i < 10; ++i) {
+        doCapture(device);
+        QVERIFY(readable(3000));
+        QCOMPARE(isCaptureDone(device), 1);
+        QVERIFY(readable(0));
+    }
+    // A closed device never wakes anybody, and keeps its descriptor.
+    deinitCapture(device);
+    m_opened = -1;
+    QVERIFY(!readable(0));
+    doCapture(device);
+    QVERIFY(!readable(200));
+    QCOMPARE(getCaptureDoneDescriptor(device), descriptor);
+    QVERIFY(initCapture(device, &frame.params));
+    m_opened = device;
+    doCapture(device);
+    QVERIFY(readable(3000));
+    QCOMPARE(isCaptureDone(device), 1);
 }
 
 void tst_Escapi::loopsVideoFileAtItsOwnRate()
