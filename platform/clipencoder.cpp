@@ -117,9 +117,9 @@ GstElement *ClipEncoder::makeEncoder(const std::string &name, int width, int hei
         return nullptr;
     m_element = name;
     const guint bits = bitRate(width, height, fps);
-    // A keyframe every second from the rate alone; push() forces them for
-    // cameras whose rate wanders.
-    const guint group = guint(std::max(1.0, std::floor(fps)));
+    // push() forces a keyframe every second; the encoder's own limit, two
+    // seconds' worth, only stands behind that.
+    const guint group = guint(std::max(2.0, std::ceil(2 * fps)));
     if (name == "x264enc") {
         // One thread and no look-ahead: the cheapest per picture, and each
         // picture leaves as soon as it is in.

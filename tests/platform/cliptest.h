@@ -97,6 +97,41 @@ inline QVector<DecodedPicture> decodeNumbered(const QString &path)
     return pictures;
 }
 
+struct DecodedColour {
+    GstClockTime time; // the clip's own presentation time
+    unsigned int rgb;  // 0xRRGGBB at the picture's centre
+};
+
+// The colour at the centre of every picture of a clip, in presentation order.
+inline QVector<DecodedColour> decodeColours(const QString &path)
+{
+    QVector<DecodedColour> pictures;
+    const QByteArray launch = "filesrc location=\"" + QFile::encodeName(path) +
+                              "\" ! qtdemux ! h264parse ! avdec_h264 ! videoscale ! "
+                              "videoconvert ! video/x-raw,format=BGRx,width=16,height=16 ! "
+                              "appsink name=out sync=false";
+    GstElement *pipeline = gst_parse_launch(launch.constData(), nullptr);
+    if (!pipeline)
+        return pictures;
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    while (GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+        GstBuffer *buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            const uint8_t *centre = map.data + (8 * 16 + 8) * 4;
+            pictures.append({GST_BUFFER_PTS(buffer),
+                             unsigned(centre[2]) << 16 | unsigned(centre[1]) << 8 | centre[0]});
+            gst_buffer_unmap(buffer, &map);
+        }
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+    return pictures;
+}
+
 // The top-level boxes of an MP4 file, in order ("ftyp", "moov", "mdat").
 inline QStringList topLevelBoxes(const QString &path)
 {
@@ -180,11 +215,13 @@ inline ProbedClip probeClip(const QString &path)
 }
 
 // Decodes the whole clip with Debian's ffmpeg; empty when it played without
-// a complaint, otherwise what ffmpeg said.
+// a complaint, otherwise what ffmpeg said. Pictures keep their own times (a
+// network camera's are a little uneven), as a player shows them.
 inline QString playProblems(const QString &path)
 {
     QProcess play;
-    play.start("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+    play.start("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-fps_mode", "passthrough",
+                          "-enc_time_base", "-1", "-f", "null", "-"});
     if (!play.waitForFinished(60000))
         return "ffmpeg did not finish";
     const QString errors = QString::fromLocal8Bit(play.readAllStandardError());
