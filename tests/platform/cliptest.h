@@ -61,6 +61,34 @@ inline int readNumber(const uint8_t *luma, int stride)
     return number;
 }
 
+// Decodes an MP4 clip into pictures of caps (raw video) and calls take with
+// each mapped picture and its own presentation time, in order.
+template <typename Take> void decodeClip(const QString &path, const char *caps, Take take)
+{
+    const QByteArray launch = "filesrc location=\"" + QFile::encodeName(path) +
+                              "\" ! qtdemux ! h264parse ! avdec_h264 ! videoscale ! "
+                              "videoconvert ! " +
+                              caps + " ! appsink name=out sync=false";
+    GstElement *pipeline = gst_parse_launch(launch.constData(), nullptr);
+    if (!pipeline)
+        return;
+    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    while (GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+        GstVideoInfo info;
+        GstVideoFrame frame;
+        if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+            take(frame, GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
+            gst_video_frame_unmap(&frame);
+        }
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+}
+
 struct DecodedPicture {
     int number;
     GstClockTime time; // the clip's own presentation time
@@ -70,30 +98,12 @@ struct DecodedPicture {
 inline QVector<DecodedPicture> decodeNumbered(const QString &path)
 {
     QVector<DecodedPicture> pictures;
-    const QByteArray launch = "filesrc location=\"" + QFile::encodeName(path) +
-                              "\" ! qtdemux ! h264parse ! avdec_h264 ! videoconvert ! "
-                              "video/x-raw,format=I420 ! appsink name=out sync=false";
-    GstElement *pipeline = gst_parse_launch(launch.constData(), nullptr);
-    if (!pipeline)
-        return pictures;
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    while (GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
-        GstVideoInfo info;
-        GstVideoFrame frame;
-        if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-            pictures.append(
-                {readNumber(static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                            GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0)),
-                 GST_BUFFER_PTS(gst_sample_get_buffer(sample))});
-            gst_video_frame_unmap(&frame);
-        }
-        gst_sample_unref(sample);
-    }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
+    decodeClip(path, "video/x-raw,format=I420", [&](GstVideoFrame &frame, GstClockTime time) {
+        pictures.append(
+            {readNumber(static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0)),
+             time});
+    });
     return pictures;
 }
 
@@ -106,29 +116,14 @@ struct DecodedColour {
 inline QVector<DecodedColour> decodeColours(const QString &path)
 {
     QVector<DecodedColour> pictures;
-    const QByteArray launch = "filesrc location=\"" + QFile::encodeName(path) +
-                              "\" ! qtdemux ! h264parse ! avdec_h264 ! videoscale ! "
-                              "videoconvert ! video/x-raw,format=BGRx,width=16,height=16 ! "
-                              "appsink name=out sync=false";
-    GstElement *pipeline = gst_parse_launch(launch.constData(), nullptr);
-    if (!pipeline)
-        return pictures;
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    while (GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
-        GstBuffer *buffer = gst_sample_get_buffer(sample);
-        GstMapInfo map;
-        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            const uint8_t *centre = map.data + (8 * 16 + 8) * 4;
-            pictures.append({GST_BUFFER_PTS(buffer),
-                             unsigned(centre[2]) << 16 | unsigned(centre[1]) << 8 | centre[0]});
-            gst_buffer_unmap(buffer, &map);
-        }
-        gst_sample_unref(sample);
-    }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
+    decodeClip(path, "video/x-raw,format=BGRx,width=16,height=16",
+               [&](GstVideoFrame &frame, GstClockTime time) {
+                   const auto *centre =
+                       static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)) +
+                       8 * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0) + 8 * 4;
+                   pictures.append(
+                       {time, unsigned(centre[2]) << 16 | unsigned(centre[1]) << 8 | centre[0]});
+               });
     return pictures;
 }
 

@@ -25,17 +25,6 @@
 namespace
 {
 
-int deviceNamed(const QByteArray &name)
-{
-    for (int i = countCaptureDevices() - 1; i >= 0; --i) {
-        char text[512];
-        getCaptureDeviceName(i, text, sizeof text);
-        if (name == text)
-            return i;
-    }
-    return -1;
-}
-
 // Opens on a thread of its own, as the program does: a camera served by
 // this thread's event loop would not start otherwise.
 bool openCamera(int device, SimpleCapParams *params)
