@@ -46,6 +46,9 @@ struct ClipRecorder::Tap {
 namespace
 {
 
+// Pictures of a clip lie at least this far apart.
+constexpr GstClockTime MinStep = GST_MSECOND;
+
 // A clip whose writer falls this far behind is given up: the disk does not
 // keep up with the camera.
 constexpr guint64 MaxBacklog = ClipRing::DefaultByteLimit;
@@ -283,6 +286,10 @@ GstClockTime ClipRecorder::carryOn(GstClockTime time)
         m_offset = m_lastInput + m_inputStep - time;
         mapped = time + m_offset;
     }
+    // Pictures stamped as they arrive may come in a burst, microseconds
+    // apart; a clip needs each at a time of its own.
+    if (GST_CLOCK_TIME_IS_VALID(m_lastInput) && mapped < m_lastInput + MinStep)
+        mapped = m_lastInput + MinStep;
     if (GST_CLOCK_TIME_IS_VALID(m_lastInput) && mapped > m_lastInput)
         m_inputStep = mapped - m_lastInput;
     m_lastInput = mapped;
@@ -306,7 +313,11 @@ void ClipRecorder::take(ClipFrame frame, GstCaps *caps)
     }
     if (m_active) {
         const std::shared_ptr<Clip> clip = m_active;
-        if (!clip->started) {
+        if (!clip->started && GST_CLOCK_TIME_IS_VALID(clip->end) && frame.time >= clip->end) {
+            // Stopped, post-roll and all, before its first keyframe came.
+            clip->taking = false;
+            m_active.reset();
+        } else if (!clip->started) {
             if (frame.key && (!GST_CLOCK_TIME_IS_VALID(m_lastEnd) || frame.time >= m_lastEnd)) {
                 clip->started = true;
                 clip->first = frame.time;
@@ -435,13 +446,15 @@ bool ClipRecorder::stop(GstClockTime postroll, GstClockTime at)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_active || GST_CLOCK_TIME_IS_VALID(m_active->end))
         return false;
-    if (!m_active->started) {
+    if (!GST_CLOCK_TIME_IS_VALID(at))
+        at = lastKnownTime();
+    // A clip still waiting for its first picture, from a camera that has
+    // not sent one yet, has nothing to end after.
+    if (!GST_CLOCK_TIME_IS_VALID(at)) {
         endActive(std::string());
         return true;
     }
-    if (!GST_CLOCK_TIME_IS_VALID(at))
-        at = lastKnownTime();
-    m_active->end = (GST_CLOCK_TIME_IS_VALID(at) ? at : m_active->first) + postroll;
+    m_active->end = at + postroll;
     return true;
 }
 

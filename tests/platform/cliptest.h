@@ -1,8 +1,8 @@
 #ifndef ORVELLA_CLIPTEST_H
 #define ORVELLA_CLIPTEST_H
 
-// Looking at clips as a player sees them: Debian's ffprobe and ffmpeg for
-// the file's structure and decoding, GStreamer for the pictures themselves.
+// Looking at clips as a player sees them, with Debian's ffprobe and ffmpeg:
+// the file's structure, decoding, and the pictures themselves.
 // Pictures can carry their own number as a 4 x 4 grid of black and white
 // blocks, so a clip shows exactly which of a camera's pictures it holds.
 
@@ -12,12 +12,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
 #include <QVector>
-
-#include <gst/app/gstappsink.h>
-#include <gst/gst.h>
-#include <gst/video/video.h>
 
 #include <cstdint>
 #include <cstring>
@@ -42,88 +41,99 @@ inline void drawNumber(uint8_t *i420, int number)
     std::memset(i420 + w * h, 128, std::size_t(w * h / 2));
 }
 
-// Reads the number back from a decoded picture's luma, centre of each block.
-inline int readNumber(const uint8_t *luma, int stride)
-{
-    const int bw = NumberedWidth / 4;
-    const int bh = NumberedHeight / 4;
-    int number = 0;
-    for (int bit = 0; bit < NumberBits; ++bit) {
-        const int cx = (bit % 4) * bw + bw / 2;
-        const int cy = (bit / 4) * bh + bh / 2;
-        int sum = 0;
-        for (int dy = -3; dy <= 3; ++dy)
-            for (int dx = -3; dx <= 3; ++dx)
-                sum += luma[(cy + dy) * stride + cx + dx];
-        if (sum / 49 > 128)
-            number |= 1 << bit;
-    }
-    return number;
-}
+struct DecodedBytes {
+    double time; // the clip's own presentation time, in seconds
+    QByteArray bytes;
+};
 
-// Decodes an MP4 clip into pictures of caps (raw video) and calls take with
-// each mapped picture and its own presentation time, in order.
-template <typename Take> void decodeClip(const QString &path, const char *caps, Take take)
+// Decodes clips with one run of Debian's ffmpeg, each picture through filter
+// into pixel format format, size bytes: per clip, every picture's bytes
+// with its own presentation time, in order; a clip ffmpeg could not decode
+// whole has none.
+inline QVector<QVector<DecodedBytes>> decodeClips(const QStringList &paths, const QString &filter,
+                                                  const char *format, int size)
 {
-    const QByteArray launch = "filesrc location=\"" + QFile::encodeName(path) +
-                              "\" ! qtdemux ! h264parse ! avdec_h264 ! videoscale ! "
-                              "videoconvert ! " +
-                              caps + " ! appsink name=out sync=false";
-    GstElement *pipeline = gst_parse_launch(launch.constData(), nullptr);
-    if (!pipeline)
-        return;
-    GstElement *sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    while (GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
-        GstVideoInfo info;
-        GstVideoFrame frame;
-        if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-            take(frame, GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
-            gst_video_frame_unmap(&frame);
-        }
-        gst_sample_unref(sample);
+    QTemporaryDir out;
+    QStringList arguments{"-nostdin", "-hide_banner", "-nostats", "-loglevel", "info"};
+    QStringList graph;
+    for (int i = 0; i < paths.size(); ++i) {
+        arguments << "-i" << paths[i];
+        graph << QString("[%1:v]%2,showinfo[v%1]").arg(i).arg(filter);
     }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
+    arguments << "-filter_complex" << graph.join(';');
+    for (int i = 0; i < paths.size(); ++i)
+        arguments << "-map" << QString("[v%1]").arg(i)
+                  << QStringList{"-fps_mode", "passthrough", "-enc_time_base", "-1",
+                                 "-f",        "rawvideo",    "-pix_fmt",       format}
+                  << out.filePath(QString::number(i));
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", arguments);
+    QVector<QVector<DecodedBytes>> clips(paths.size());
+    if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0)
+        return clips;
+    // Filters are numbered through the whole graph: each clip's chain has
+    // filter's own ones, then its showinfo.
+    const int perChain = filter.count(',') + 2;
+    static const QRegularExpression line(
+        "Parsed_showinfo_(\\d+) @[^\\]]*\\].*pts_time:\\s*([-0-9.e+]+)");
+    QVector<QVector<double>> times(paths.size());
+    for (auto match = line.globalMatch(QString::fromLocal8Bit(ffmpeg.readAllStandardError()));
+         match.hasNext();) {
+        const auto found = match.next();
+        const int clip = (found.captured(1).toInt() + 1) / perChain - 1;
+        if (clip >= 0 && clip < paths.size())
+            times[clip] << found.captured(2).toDouble();
+    }
+    for (int i = 0; i < paths.size(); ++i) {
+        QFile file(out.filePath(QString::number(i)));
+        const QByteArray pictures = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        if (pictures.size() != times[i].size() * size)
+            continue;
+        for (int k = 0; k < times[i].size(); ++k)
+            clips[i].append({times[i][k], pictures.mid(k * size, size)});
+    }
+    return clips;
 }
 
 struct DecodedPicture {
     int number;
-    GstClockTime time; // the clip's own presentation time
+    double time; // the clip's own presentation time, in seconds
 };
 
-// Every picture of a clip of numbered pictures, in presentation order.
-inline QVector<DecodedPicture> decodeNumbered(const QString &path)
+// Every picture of clips of numbered pictures, in presentation order: each
+// block of the grid averaged into one grey pixel.
+inline QVector<QVector<DecodedPicture>> decodeNumbered(const QStringList &paths)
 {
-    QVector<DecodedPicture> pictures;
-    decodeClip(path, "video/x-raw,format=I420", [&](GstVideoFrame &frame, GstClockTime time) {
-        pictures.append(
-            {readNumber(static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0)),
-             time});
-    });
-    return pictures;
+    QVector<QVector<DecodedPicture>> clips;
+    for (const QVector<DecodedBytes> &clip :
+         decodeClips(paths, "scale=4:4:flags=area", "gray", 16)) {
+        clips.append(QVector<DecodedPicture>());
+        for (const DecodedBytes &picture : clip) {
+            int number = 0;
+            for (int bit = 0; bit < NumberBits; ++bit)
+                if (uchar(picture.bytes[bit]) > 128)
+                    number |= 1 << bit;
+            clips.last().append({number, picture.time});
+        }
+    }
+    return clips;
 }
 
 struct DecodedColour {
-    GstClockTime time; // the clip's own presentation time
-    unsigned int rgb;  // 0xRRGGBB at the picture's centre
+    double time;      // the clip's own presentation time, in seconds
+    unsigned int rgb; // 0xRRGGBB, the mean of the picture's centre
 };
 
 // The colour at the centre of every picture of a clip, in presentation order.
 inline QVector<DecodedColour> decodeColours(const QString &path)
 {
+    const QVector<QVector<DecodedBytes>> clips =
+        decodeClips({path}, "crop=iw/4:ih/4,scale=1:1:flags=area", "rgb24", 3);
     QVector<DecodedColour> pictures;
-    decodeClip(path, "video/x-raw,format=BGRx,width=16,height=16",
-               [&](GstVideoFrame &frame, GstClockTime time) {
-                   const auto *centre =
-                       static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)) +
-                       8 * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0) + 8 * 4;
-                   pictures.append(
-                       {time, unsigned(centre[2]) << 16 | unsigned(centre[1]) << 8 | centre[0]});
-               });
+    for (const DecodedBytes &picture : clips.first())
+        pictures.append({picture.time, unsigned(uchar(picture.bytes[0])) << 16 |
+                                           unsigned(uchar(picture.bytes[1])) << 8 |
+                                           uchar(picture.bytes[2])});
     return pictures;
 }
 
@@ -216,7 +226,7 @@ inline QString playProblems(const QString &path)
 {
     QProcess play;
     play.start("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-fps_mode", "passthrough",
-                          "-enc_time_base", "-1", "-f", "null", "-"});
+                          "-enc_time_base", "-1", "-f", "rawvideo", "-y", "/dev/null"});
     if (!play.waitForFinished(60000))
         return "ffmpeg did not finish";
     const QString errors = QString::fromLocal8Bit(play.readAllStandardError());

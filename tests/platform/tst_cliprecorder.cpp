@@ -107,23 +107,23 @@ struct Span {
     int first = -1;
     int last = -1;
     bool whole = false;
-    GstClockTime firstTime = 0;
+    double firstTime = 0;
     QVector<DecodedPicture> pictures;
 
-    // Time in the clip from its first picture to picture number.
+    // Seconds in the clip from its first picture to picture number.
     double secondsTo(int number) const
     {
         for (const DecodedPicture &picture : pictures)
             if (picture.number == number)
-                return double(picture.time - firstTime) / GST_SECOND;
+                return picture.time - firstTime;
         return -1;
     }
 };
 
-Span spanOf(const QString &path)
+Span spanOf(const QVector<DecodedPicture> &pictures)
 {
     Span span;
-    span.pictures = decodeNumbered(path);
+    span.pictures = pictures;
     if (span.pictures.isEmpty())
         return span;
     span.first = span.pictures.first().number;
@@ -134,6 +134,12 @@ Span spanOf(const QString &path)
         if (span.pictures[i].number != span.pictures[i - 1].number + 1)
             span.whole = false;
     return span;
+}
+
+Span spanOf(const QString &path)
+{
+    const QVector<QVector<DecodedPicture>> clips = decodeNumbered({path});
+    return spanOf(clips.first());
 }
 
 ClipFrame frameAt(double seconds, bool key, gsize bytes = 100)
@@ -283,7 +289,13 @@ void tst_ClipRecorder::clipStartsAtTheRightKeyframe()
 // post-roll, and shares none with the clips around it.
 void tst_ClipRecorder::hundredEvents()
 {
+#ifdef __SANITIZE_THREAD__
+    // ThreadSanitizer slows the pictures' every step some fiftyfold; a few
+    // events check the threads as well as a hundred would.
+    constexpr int Events = 8;
+#else
     constexpr int Events = 100;
+#endif
     constexpr int Preroll = 5 * Rate;
     constexpr int Postroll = 5 * Rate;
     const QString folder = m_dir.filePath("hundred");
@@ -330,12 +342,17 @@ void tst_ClipRecorder::hundredEvents()
     }
     QCOMPARE(leftovers(folder), QStringList());
 
+    QStringList paths;
+    for (const Event &event : events)
+        paths << event.path;
+    const QVector<QVector<DecodedPicture>> pictures = decodeNumbered(paths);
+
     QVector<double> prerolls;
     int previousLast = -1;
     for (int k = 0; k < Events; ++k) {
         const Event &event = events[k];
         QVERIFY2(indexFirst(event.path), qPrintable(topLevelBoxes(event.path).join(' ')));
-        const Span span = spanOf(event.path);
+        const Span span = spanOf(pictures[k]);
         QVERIFY2(span.whole, qPrintable(event.path));
         QVERIFY(span.first > previousLast);
         // The first picture of the event, Preroll pictures or more into the
@@ -349,7 +366,7 @@ void tst_ClipRecorder::hundredEvents()
         previousLast = span.last;
     }
     std::sort(prerolls.begin(), prerolls.end());
-    qInfo("pre-roll over %d events: min %.1f s, median %.1f s, max %.1f s", Events,
+    qInfo("pre-roll over %d events: min %.1f s, median %.1f s, max %.1f s", int(Events),
           prerolls.first(), prerolls[Events / 2], prerolls.last());
 
     // What a player sees, for the first and the last clip.
@@ -489,6 +506,7 @@ void tst_ClipRecorder::keyframeEverySecondAtAnyRate_data()
     QTest::newRow("30 a second") << QByteArray("30/1") << QVector<int>{33, 33, 34};
     QTest::newRow("7 a second") << QByteArray("7/1") << QVector<int>{143, 143, 142};
     QTest::newRow("uneven, rate unknown") << QByteArray("0/1") << QVector<int>{90, 250, 40, 400};
+    QTest::newRow("bursts stamped alike") << QByteArray("0/1") << QVector<int>{0, 0, 0, 300};
 }
 
 // The recorder's own encoding has a keyframe at least every second,
@@ -527,6 +545,8 @@ void tst_ClipRecorder::keyframeEverySecondAtAnyRate()
     for (int i = 1; i < clip.keyTimes.size(); ++i)
         QVERIFY2(clip.keyTimes[i] - clip.keyTimes[i - 1] <= 1.0 + 1e-6,
                  qPrintable(QString::number(clip.keyTimes[i])));
+    // Every picture at a time of its own, in order.
+    QCOMPARE(playProblems(path), QString());
 }
 
 void tst_ClipRecorder::diskProblems_data()
