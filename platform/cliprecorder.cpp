@@ -25,9 +25,23 @@ struct ClipRecorder::Clip {
     Report report;
 };
 
-// What a probe or signal handler of one pipeline knows. The streaming
-// thread of its pad is the only one that touches segment and caps.
+namespace
+{
+
+// Hands taps from the thread that makes them to GStreamer's, whose own
+// hand-over is not one every checker sees. Made before any tap.
+std::mutex &tapHandOver()
+{
+    static std::mutex handOver;
+    return handOver;
+}
+
+} // namespace
+
+// What a probe or signal handler of one pipeline knows. The threads that
+// run the probe may change over a pad's life; the tap's mutex orders them.
 struct ClipRecorder::Tap {
+    std::mutex mutex;
     std::weak_ptr<ClipRecorder> recorder;
     unsigned generation;
     // What the pad's pictures are: raw, or H.264 from a parser.
@@ -40,6 +54,17 @@ struct ClipRecorder::Tap {
         : recorder(std::move(owner)), generation(made), take(taker)
     {
         gst_segment_init(&segment, GST_FORMAT_TIME);
+        std::lock_guard<std::mutex> handOver(tapHandOver());
+    }
+    ~Tap() { std::lock_guard<std::mutex> last(mutex); }
+
+    // Taken by every thread that uses the tap.
+    std::unique_lock<std::mutex> use()
+    {
+        {
+            std::lock_guard<std::mutex> arrived(tapHandOver());
+        }
+        return std::unique_lock<std::mutex>(mutex);
     }
 };
 
@@ -163,8 +188,15 @@ void ClipRecorder::onElementAdded(GstBin *, GstBin *, GstElement *element, gpoin
     auto *tap = static_cast<Tap *>(data);
     if (!isParser(element))
         return;
-    if (std::shared_ptr<ClipRecorder> self = tap->recorder.lock())
-        self->tapParser(element, tap->generation);
+    std::shared_ptr<ClipRecorder> self;
+    unsigned generation;
+    {
+        const auto lock = tap->use();
+        self = tap->recorder.lock();
+        generation = tap->generation;
+    }
+    if (self)
+        self->tapParser(element, generation);
 }
 
 void ClipRecorder::tapParser(GstElement *parser, unsigned generation)
@@ -183,6 +215,7 @@ void ClipRecorder::tapParser(GstElement *parser, unsigned generation)
 GstPadProbeReturn ClipRecorder::onPicture(GstPad *, GstPadProbeInfo *info, gpointer data)
 {
     auto *tap = static_cast<Tap *>(data);
+    const auto lock = tap->use();
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
         if (std::shared_ptr<ClipRecorder> self = tap->recorder.lock())
             ((*self).*(tap->take))(*tap, GST_PAD_PROBE_INFO_BUFFER(info));

@@ -96,6 +96,16 @@ QVector<ClipRecorder::Report> reports(ClipRecorder &recorder, int count, int tim
     return taken;
 }
 
+// The report of the clip at path; clips written side by side may be done in
+// any order.
+ClipRecorder::Report reportOf(const QVector<ClipRecorder::Report> &done, const QString &path)
+{
+    for (const ClipRecorder::Report &report : done)
+        if (QString::fromStdString(report.path) == path)
+            return report;
+    return {};
+}
+
 QStringList leftovers(const QString &folder)
 {
     return QDir(folder).entryList({"*.part*"}, QDir::Files | QDir::Hidden);
@@ -292,7 +302,7 @@ void tst_ClipRecorder::hundredEvents()
 #ifdef __SANITIZE_THREAD__
     // ThreadSanitizer slows the pictures' every step some fiftyfold; a few
     // events check the threads as well as a hundred would.
-    constexpr int Events = 8;
+    constexpr int Events = 4;
 #else
     constexpr int Events = 100;
 #endif
@@ -328,16 +338,11 @@ void tst_ClipRecorder::hundredEvents()
             if (ending < Events && n == events[ending].end)
                 QVERIFY(recorder->stop(Postroll * GST_SECOND / Rate, at(events[ending++].end)));
         }
-        QVector<ClipRecorder::Report> done = reports(*recorder, Events);
+        const QVector<ClipRecorder::Report> done = reports(*recorder, Events);
         QCOMPARE(done.size(), Events);
-        // Clips written side by side may be done in any order.
-        std::sort(done.begin(), done.end(),
-                  [](const ClipRecorder::Report &a, const ClipRecorder::Report &b) {
-                      return a.path < b.path;
-                  });
-        for (int k = 0; k < Events; ++k) {
-            QCOMPARE(QString::fromStdString(done[k].path), events[k].path);
-            QVERIFY2(done[k].written, done[k].message.c_str());
+        for (const Event &event : events) {
+            const ClipRecorder::Report report = reportOf(done, event.path);
+            QVERIFY2(report.written, qPrintable(event.path + ": " + report.message.c_str()));
         }
     }
     QCOMPARE(leftovers(folder), QStringList());
@@ -451,13 +456,14 @@ void tst_ClipRecorder::nextClipStartsWhereTheLastEnded()
         done = reports(*recorder, 2);
     }
     QCOMPARE(done.size(), 2);
-    QVERIFY(done[0].written && done[1].written);
+    QVERIFY(reportOf(done, one).written && reportOf(done, two).written);
     const Span first = spanOf(one);
     const Span second = spanOf(two);
     QVERIFY(first.whole && second.whole);
     QCOMPARE(second.first, first.last + 1);
     QVERIFY(second.first > 120 - 50);
-    QCOMPARE(done[1].preroll, GstClockTimeDiff(at(120)) - GstClockTimeDiff(at(second.first)));
+    QCOMPARE(reportOf(done, two).preroll,
+             GstClockTimeDiff(at(120)) - GstClockTimeDiff(at(second.first)));
 }
 
 // A camera that sends H.264 is kept as it comes: the clip holds the
@@ -524,14 +530,14 @@ void tst_ClipRecorder::keyframeEverySecondAtAnyRate()
         NumberedCamera camera(recorder, false, framerate.constData());
         GstClockTime time = 0;
         bool stopped = false;
-        for (int n = 0; time < 12 * GST_SECOND; ++n) {
+        for (int n = 0; time < 7 * GST_SECOND; ++n) {
             camera.push(n, time);
             if (n == 0)
                 QCOMPARE(recorder->start(path.toStdString(), 0), ClipRecorder::Start::Started);
             time += GstClockTime(stepsMs[n % stepsMs.size()]) * GST_MSECOND;
             if (n == 20)
                 QVERIFY(recorder->status().encoding);
-            if (!stopped && time >= 10 * GST_SECOND)
+            if (!stopped && time >= 5 * GST_SECOND)
                 stopped = recorder->stop(0, time);
         }
         QVERIFY(stopped);
@@ -691,13 +697,14 @@ void tst_ClipRecorder::cameraStopsMidClip()
         done = reports(*recorder, 2);
     }
     QCOMPARE(done.size(), 2);
-    QVERIFY(done[0].written);
-    QCOMPARE(QString::fromStdString(done[0].message), QString("the camera stopped: gone"));
+    QVERIFY(reportOf(done, cut).written);
+    QCOMPARE(QString::fromStdString(reportOf(done, cut).message),
+             QString("the camera stopped: gone"));
     const Span first = spanOf(cut);
     QVERIFY(first.whole);
     QVERIFY(first.first <= 20);
     QCOMPARE(first.last, 59);
-    QVERIFY(done[1].written);
+    QVERIFY(reportOf(done, after).written);
     const Span second = spanOf(after);
     QVERIFY(second.whole);
     QCOMPARE(second.first, 1000);
