@@ -168,6 +168,7 @@ void ClipRecorder::attach(GstElement *pipeline, GstElement *sink)
 void ClipRecorder::detach(const std::string &why, bool closed)
 {
     ElementPtr pipeline;
+    std::vector<std::shared_ptr<ClipEncoder>> encoders;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_generation;
@@ -179,8 +180,12 @@ void ClipRecorder::detach(const std::string &why, bool closed)
         if (m_active && (m_active->started || closed))
             endActive(why);
         resetStream(true);
+        encoders.swap(m_retired);
     }
     wake();
+    // Stopped here, outside the lock their threads may wait for, and even
+    // when the writing thread has ended already.
+    encoders.clear();
 }
 
 void ClipRecorder::onElementAdded(GstBin *, GstBin *, GstElement *element, gpointer data)
@@ -415,6 +420,7 @@ void ClipRecorder::keep(GstClockTime preroll)
 
 void ClipRecorder::stopKeeping()
 {
+    std::vector<std::shared_ptr<ClipEncoder>> encoders;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_keep)
@@ -422,8 +428,10 @@ void ClipRecorder::stopKeeping()
         m_keep = false;
         endActive("clips were turned off");
         resetStream(false);
+        encoders.swap(m_retired);
     }
     wake();
+    encoders.clear();
 }
 
 ClipRecorder::Start ClipRecorder::start(const std::string &path)

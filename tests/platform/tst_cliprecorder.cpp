@@ -76,6 +76,14 @@ public:
         gst_app_src_push_buffer(GST_APP_SRC(m_source), buffer);
     }
 
+    // Starts the camera's times again, as a file played again from its start
+    // does.
+    void restartTimes()
+    {
+        gst_element_send_event(m_source, gst_event_new_flush_start());
+        gst_element_send_event(m_source, gst_event_new_flush_stop(TRUE));
+    }
+
 private:
     GstElement *m_pipeline;
     GstElement *m_source;
@@ -207,6 +215,7 @@ private slots:
     void diskProblems();
     void existingFileIsNotReplaced();
     void cameraStopsMidClip();
+    void timesThatStartAgainCarryOn();
     void refusals();
 
 private:
@@ -708,6 +717,42 @@ void tst_ClipRecorder::cameraStopsMidClip()
     const Span second = spanOf(after);
     QVERIFY(second.whole);
     QCOMPARE(second.first, 1000);
+}
+
+// A file camera plays again from its start with its times from zero; a clip
+// across that point goes on in order, every picture in it.
+void tst_ClipRecorder::timesThatStartAgainCarryOn()
+{
+    const QString path = m_dir.filePath("looped.mp4");
+    auto recorder = ClipRecorder::create();
+    recorder->keep(2 * GST_SECOND);
+    QVector<ClipRecorder::Report> done;
+    {
+        NumberedCamera camera(recorder);
+        for (int n = 0; n < 50; ++n) {
+            camera.push(n);
+            if (n == 40)
+                QCOMPARE(recorder->start(path.toStdString(), at(n)), ClipRecorder::Start::Started);
+        }
+        QTRY_COMPARE(recorder->status().newest, at(49));
+        camera.restartTimes();
+        for (int n = 50; n < 100; ++n) {
+            camera.push(n, at(n - 50));
+            // On the recorder's clock, which carried on past 4.9 s.
+            if (n == 70)
+                QVERIFY(recorder->stop(0, at(n)));
+        }
+        done = reports(*recorder, 1);
+    }
+    QCOMPARE(done.size(), 1);
+    QVERIFY2(done[0].written, done[0].message.c_str());
+    const Span span = spanOf(path);
+    QVERIFY(span.whole);
+    QVERIFY(span.first <= 20);
+    QVERIFY(span.last >= 69);
+    for (int i = 1; i < span.pictures.size(); ++i)
+        QVERIFY(span.pictures[i].time > span.pictures[i - 1].time);
+    QCOMPARE(playProblems(path), QString());
 }
 
 void tst_ClipRecorder::refusals()
