@@ -7,6 +7,60 @@
 #include <cstring>
 #include <utility>
 
+namespace
+{
+
+// Hands taps from the thread that makes them to GStreamer's, whose own
+// hand-over is not one every checker sees. Made before any tap.
+std::mutex &tapHandOver()
+{
+    static std::mutex handOver;
+    return handOver;
+}
+
+// Pictures of a clip lie at least this far apart.
+constexpr GstClockTime MinStep = GST_MSECOND;
+
+// A clip whose writer falls this far behind is given up: the disk does not
+// keep up with the camera.
+constexpr guint64 MaxBacklog = ClipRing::DefaultByteLimit;
+
+void readEvent(GstEvent *event, GstSegment &segment, CapsPtr &caps)
+{
+    switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_CAPS: {
+        GstCaps *now = nullptr;
+        gst_event_parse_caps(event, &now);
+        caps.reset(now ? gst_caps_ref(now) : nullptr);
+        break;
+    }
+    case GST_EVENT_SEGMENT: {
+        const GstSegment *now = nullptr;
+        gst_event_parse_segment(event, &now);
+        if (now && now->format == GST_FORMAT_TIME)
+            gst_segment_copy_into(now, &segment);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+GstClockTime toRunningTime(const GstSegment &segment, GstClockTime time)
+{
+    return GST_CLOCK_TIME_IS_VALID(time)
+               ? gst_segment_to_running_time(&segment, GST_FORMAT_TIME, time)
+               : GST_CLOCK_TIME_NONE;
+}
+
+bool isParser(GstElement *element)
+{
+    GstElementFactory *factory = gst_element_get_factory(element);
+    return factory && std::strcmp(GST_OBJECT_NAME(factory), "h264parse") == 0;
+}
+
+} // namespace
+
 struct ClipRecorder::Clip {
     std::string path;
     GstClockTime request = GST_CLOCK_TIME_NONE;
@@ -24,19 +78,6 @@ struct ClipRecorder::Clip {
     bool done = false;
     Report report;
 };
-
-namespace
-{
-
-// Hands taps from the thread that makes them to GStreamer's, whose own
-// hand-over is not one every checker sees. Made before any tap.
-std::mutex &tapHandOver()
-{
-    static std::mutex handOver;
-    return handOver;
-}
-
-} // namespace
 
 // What a probe or signal handler of one pipeline knows. The threads that
 // run the probe may change over a pad's life; the tap's mutex orders them.
@@ -67,52 +108,6 @@ struct ClipRecorder::Tap {
         return std::unique_lock<std::mutex>(mutex);
     }
 };
-
-namespace
-{
-
-// Pictures of a clip lie at least this far apart.
-constexpr GstClockTime MinStep = GST_MSECOND;
-
-// A clip whose writer falls this far behind is given up: the disk does not
-// keep up with the camera.
-constexpr guint64 MaxBacklog = ClipRing::DefaultByteLimit;
-
-bool readEvent(GstEvent *event, GstSegment &segment, CapsPtr &caps)
-{
-    switch (GST_EVENT_TYPE(event)) {
-    case GST_EVENT_CAPS: {
-        GstCaps *now = nullptr;
-        gst_event_parse_caps(event, &now);
-        caps.reset(now ? gst_caps_ref(now) : nullptr);
-        return true;
-    }
-    case GST_EVENT_SEGMENT: {
-        const GstSegment *now = nullptr;
-        gst_event_parse_segment(event, &now);
-        if (now && now->format == GST_FORMAT_TIME)
-            gst_segment_copy_into(now, &segment);
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-GstClockTime toRunningTime(const GstSegment &segment, GstClockTime time)
-{
-    return GST_CLOCK_TIME_IS_VALID(time)
-               ? gst_segment_to_running_time(&segment, GST_FORMAT_TIME, time)
-               : GST_CLOCK_TIME_NONE;
-}
-
-bool isParser(GstElement *element)
-{
-    GstElementFactory *factory = gst_element_get_factory(element);
-    return factory && std::strcmp(GST_OBJECT_NAME(factory), "h264parse") == 0;
-}
-
-} // namespace
 
 std::shared_ptr<ClipRecorder> ClipRecorder::create()
 {
