@@ -1,9 +1,12 @@
 // Measures the CPU time the capture library takes while a caller asks for
 // 480 x 320 frames ten times a second, as the program does.
 //
-// Usage: escapi_capture_cost '<source description, address or demo>' [seconds]
-//        escapi_capture_cost --serve-rtsp '<media launch line>' [seconds]
+// Usage: escapi_capture_cost [--clips MS] '<source description, address or demo>' [seconds]
+//        escapi_capture_cost [--clips MS] --serve-rtsp '<media launch line>' [seconds]
 // Prints user + system CPU seconds of the whole process over wall seconds.
+// With --clips, event clips are on with a pre-roll of MS milliseconds, so
+// the library keeps the camera's stream (encoding it where it must); it then
+// also prints what it kept at the end and the bytes held for it.
 // With --serve-rtsp, a child process serves the media (a bin whose payloader
 // is named pay0) as an RTSP camera on 127.0.0.1, so the camera's own work
 // is not counted.
@@ -12,6 +15,7 @@
 #endif
 
 #include "escapi.h"
+#include "escapiclips.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -68,8 +72,15 @@ std::string serveRtsp(const char *launch, pid_t &child)
 
 int main(int argc, char **argv)
 {
+    const char *program = argv[0];
+    int preroll = -1;
+    if (argc > 2 && std::string(argv[1]) == "--clips") {
+        preroll = std::atoi(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s '<description>|demo' [seconds]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--clips MS] '<description>|demo' [seconds]\n", program);
         return 2;
     }
     std::string source = argv[1];
@@ -101,6 +112,11 @@ int main(int argc, char **argv)
         }
     };
     using Clock = std::chrono::steady_clock;
+    if (preroll >= 0 && !setEventClipPreroll(device, preroll)) {
+        std::fprintf(stderr, "no pre-roll of %d ms\n", preroll);
+        stopServer();
+        return 2;
+    }
     const auto opening = Clock::now();
     const bool started = device >= 0 && initCapture(device, &params);
     const auto opened = Clock::now() - opening;
@@ -138,6 +154,11 @@ int main(int argc, char **argv)
                 argv[1], frames, ticks, wall, cpu, 100 * cpu / wall,
                 std::chrono::duration<double, std::milli>(opened).count(),
                 std::chrono::duration<double, std::milli>(longestRequest).count());
+    EventClipStatus clips{};
+    if (preroll >= 0 && getEventClipStatus(device, &clips))
+        std::printf("clips: %s, %.1f s kept in %lld bytes\n",
+                    clips.encoding ? "encoded by the library" : "the camera's own stream",
+                    clips.keptMs / 1000.0, clips.keptBytes);
     deinitCapture(device);
     stopServer();
     return 0;

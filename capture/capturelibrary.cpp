@@ -83,6 +83,11 @@ int setupCaptureLibrary()
     bind(table.ESCAPIDLLVersion, lookup("ESCAPIDLLVersion"));
     bind(table.getCaptureErrorText, lookup("getCaptureErrorText"));
     bind(table.getCaptureDoneDescriptor, lookup("getCaptureDoneDescriptor"));
+    bind(table.setEventClipPreroll, lookup("setEventClipPreroll"));
+    bind(table.startEventClip, lookup("startEventClip"));
+    bind(table.stopEventClip, lookup("stopEventClip"));
+    bind(table.getEventClipStatus, lookup("getEventClipStatus"));
+    bind(table.takeEventClipReport, lookup("takeEventClipReport"));
 
     if (!table.countCaptureDevices || !table.initCapture || !table.deinitCapture ||
         !table.doCapture || !table.isCaptureDone || !table.initCOM || !table.getCaptureDeviceName ||

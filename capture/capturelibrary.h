@@ -2,6 +2,7 @@
 #define ORVELLA_CAPTURELIBRARY_H
 
 #include "escapi.h"
+#include "escapiclips.h"
 
 // The capture library's entry points, bound by name at run time. All null
 // until the first setupCaptureLibrary(); each run that loads the library
@@ -21,6 +22,18 @@ struct CaptureLibraryTable {
     // whether the library is usable.
     getCaptureErrorTextProc getCaptureErrorText = nullptr;
     getCaptureDoneDescriptorProc getCaptureDoneDescriptor = nullptr;
+    // Event clips (escapiclips.h): all five, or the program offers no clips.
+    setEventClipPrerollProc setEventClipPreroll = nullptr;
+    startEventClipProc startEventClip = nullptr;
+    stopEventClipProc stopEventClip = nullptr;
+    getEventClipStatusProc getEventClipStatus = nullptr;
+    takeEventClipReportProc takeEventClipReport = nullptr;
+
+    bool hasEventClips() const
+    {
+        return setEventClipPreroll && startEventClip && stopEventClip && getEventClipStatus &&
+               takeEventClipReport;
+    }
 };
 
 // The process-wide table. Only setupCaptureLibrary() writes it.

@@ -1,6 +1,7 @@
 #include "capturepipeline.h"
 
 #include "capturereport.h"
+#include "cliprecorder.h"
 #include "pipelinebuilder.h"
 
 #include <gst/pbutils/missing-plugins.h>
@@ -47,18 +48,20 @@ void freeLink(gpointer link)
 } // namespace
 
 CapturePipeline::CapturePipeline(const CaptureSource &source, const SimpleCapParams &params,
-                                 Timing timing, std::shared_ptr<CaptureStatus> status)
-    : m_source(source), m_timing(timing), m_status(std::move(status)),
+                                 Timing timing, std::shared_ptr<CaptureStatus> status,
+                                 std::shared_ptr<ClipRecorder> clips)
+    : m_source(source), m_timing(timing), m_status(std::move(status)), m_clips(std::move(clips)),
       m_converter(params.buffer, params.width, params.height)
 {
 }
 
 std::unique_ptr<CapturePipeline> CapturePipeline::open(const CaptureSource &source,
                                                        const SimpleCapParams &params, Timing timing,
-                                                       std::shared_ptr<CaptureStatus> status)
+                                                       std::shared_ptr<CaptureStatus> status,
+                                                       std::shared_ptr<ClipRecorder> clips)
 {
     std::unique_ptr<CapturePipeline> pipeline(
-        new CapturePipeline(source, params, timing, std::move(status)));
+        new CapturePipeline(source, params, timing, std::move(status), std::move(clips)));
     // An earlier failure is history once the device is opened again.
     pipeline->m_status->setFailure(std::string());
     std::string reason;
@@ -93,18 +96,26 @@ CapturePipeline::~CapturePipeline()
     if (m_pipeline)
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
     m_status->setDone(false);
+    if (m_clips)
+        m_clips->detach("the camera was closed", true);
 }
 
 ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
 {
-    return buildCapturePipeline(
+    GstAppSink *frames = nullptr;
+    ElementPtr pipeline = buildCapturePipeline(
         m_source,
-        [this, generation](GstAppSink *sink) {
+        [this, generation, &frames](GstAppSink *sink) {
             GstAppSinkCallbacks callbacks = {};
             callbacks.new_sample = &CapturePipeline::onNewSample;
             gst_app_sink_set_callbacks(sink, &callbacks, new SinkLink{this, generation}, freeLink);
+            frames = sink;
         },
         reason);
+    // Before it plays, so the recorder sees the stream from its start.
+    if (pipeline && frames && m_clips)
+        m_clips->attach(pipeline.get(), GST_ELEMENT(frames));
+    return pipeline;
 }
 
 bool CapturePipeline::play(ElementPtr pipeline)
@@ -312,6 +323,8 @@ void CapturePipeline::failed(const std::string &reason)
         report("camera \"" + m_source.name + "\" stopped, trying again every " +
                    seconds(m_timing.retry) + ": " + reason,
                true);
+    if (m_clips)
+        m_clips->detach("the camera stopped: " + reason, false);
     gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
     m_pipeline.reset();
 }

@@ -18,11 +18,15 @@
 #include <string>
 #include <thread>
 
+class ClipRecorder;
+
 // Plays one source and hands its frames to the caller's buffer on request,
 // at the buffer's size (see FrameConverter). Once running, a source that
 // fails or ends is built again every retry interval until frames come again;
 // each failure and each return is reported on stderr and in the device's
-// status, which also signals each frame delivered.
+// status, which also signals each frame delivered. A clip recorder, when
+// given, is attached to every pipeline built and told when one fails and
+// when the device closes.
 //
 // Threads: open and the destructor run on the caller's thread, requestFrame
 // and frameDone on the program's; frames arrive on GStreamer's streaming
@@ -39,7 +43,8 @@ public:
     // (after reporting why) when it gives none within timing.start.
     static std::unique_ptr<CapturePipeline> open(const CaptureSource &source,
                                                  const SimpleCapParams &params, Timing timing,
-                                                 std::shared_ptr<CaptureStatus> status);
+                                                 std::shared_ptr<CaptureStatus> status,
+                                                 std::shared_ptr<ClipRecorder> clips = nullptr);
     ~CapturePipeline();
 
     CapturePipeline(const CapturePipeline &) = delete;
@@ -53,7 +58,7 @@ public:
 
 private:
     CapturePipeline(const CaptureSource &source, const SimpleCapParams &params, Timing timing,
-                    std::shared_ptr<CaptureStatus> status);
+                    std::shared_ptr<CaptureStatus> status, std::shared_ptr<ClipRecorder> clips);
 
     // Writes text on stderr and keeps it as the device's failure, or clears
     // the failure when the device runs again.
@@ -72,6 +77,7 @@ private:
     CaptureSource m_source;
     const Timing m_timing;
     const std::shared_ptr<CaptureStatus> m_status;
+    const std::shared_ptr<ClipRecorder> m_clips;
 
     // Written only by the opening thread before the watcher starts, then by
     // the watcher; m_bus is also read by the destructor under m_mutex.

@@ -7,6 +7,7 @@
 #include "capturepipeline.h"
 #include "capturesources.h"
 #include "capturestatus.h"
+#include "cliprecorders.h"
 #include "devicename.h"
 
 #include <gst/gst.h>
@@ -161,8 +162,8 @@ int initCapture(int deviceno, struct SimpleCapParams *aParams)
         return 0;
     // Bounded: leaves time for tearing a stuck pipeline down within five
     // seconds.
-    std::shared_ptr<CapturePipeline> pipeline =
-        CapturePipeline::open(source, *aParams, CapturePipeline::Timing(), statusOf(deviceno));
+    std::shared_ptr<CapturePipeline> pipeline = CapturePipeline::open(
+        source, *aParams, CapturePipeline::Timing(), statusOf(deviceno), clipRecorderFor(deviceno));
     if (!pipeline)
         return 0;
     Library &lib = library();

@@ -10,7 +10,7 @@ ORVELLA_PACKAGES=(
     qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libturbojpeg0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-    gstreamer1.0-libav gstreamer1.0-plugins-bad
+    gstreamer1.0-libav gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
     libbenchmark-dev
     libhttp-parser-dev
     fonts-dejavu-extra
@@ -24,17 +24,21 @@ ORVELLA_PACKAGING_PACKAGES=(
     desktop-file-utils appstream groff-base dpkg-dev fakeroot file
 )
 
-# Only the tests need these (scripts/test installs them): an H.264 encoder for
-# the clips and the RTSP camera they make, GStreamer's RTSP server library, and
-# the SMTP server that receives the relay's mail; OpenCV, a yardstick for
-# the filter benchmarks built with the tests (the program never links it); and
-# the MQTT broker the push tests publish to, with openssl for its TLS
-# certificate.
+# Only the tests need these (scripts/test installs them): GStreamer's RTSP
+# server library for the cameras they serve, the SMTP server that receives the
+# relay's mail, and ffmpeg, whose ffprobe and ffmpeg look at event clips as a
+# player does; OpenCV, a yardstick for the filter benchmarks built with the
+# tests (the program never links it), with the footage its documentation
+# ships for the clip benchmark; and the MQTT broker the push tests publish
+# to, with openssl for its TLS certificate. The H.264 encoder the tests'
+# cameras use, x264enc, is the one the capture library encodes event clips
+# with (gstreamer1.0-plugins-ugly, above).
 ORVELLA_TEST_PACKAGES=(
     gstreamer1.0-tools
-    gstreamer1.0-plugins-ugly libgstrtspserver-1.0-dev
+    libgstrtspserver-1.0-dev
     python3-aiosmtpd
-    libopencv-dev
+    ffmpeg
+    libopencv-dev opencv-doc
     mosquitto openssl
 )
 

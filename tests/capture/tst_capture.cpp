@@ -21,6 +21,8 @@ private slots:
     void tableBoundInOrder();
     void optionalEntryPointsBoundWhenPresent_data();
     void optionalEntryPointsBoundWhenPresent();
+    void eventClipEntryPointsBoundTogether_data();
+    void eventClipEntryPointsBoundTogether();
 
     void deviceName_data();
     void deviceName();
@@ -104,6 +106,62 @@ void TestCapture::tableBoundInOrder()
              reinterpret_cast<void *>(&getCaptureDeviceName));
     QCOMPARE(reinterpret_cast<void *>(lib.ESCAPIDLLVersion),
              reinterpret_cast<void *>(&ESCAPIDLLVersion));
+}
+
+void TestCapture::eventClipEntryPointsBoundTogether_data()
+{
+    QTest::addColumn<QStringList>("missing");
+    QTest::addColumn<bool>("clips");
+
+    QTest::newRow("all five") << QStringList() << true;
+    QTest::newRow("none") << QStringList{"setEventClipPreroll", "startEventClip", "stopEventClip",
+                                         "getEventClipStatus", "takeEventClipReport"}
+                          << false;
+    QTest::newRow("one missing") << QStringList{"takeEventClipReport"} << false;
+}
+
+// Clips are offered only with all five; the library is used as before with
+// any of them missing.
+void TestCapture::eventClipEntryPointsBoundTogether()
+{
+    QFETCH(QStringList, missing);
+    QFETCH(bool, clips);
+
+    fakeEscapi_setDeviceCount(1);
+    for (const QString &entry : missing)
+        fakeEscapi_setMissing(entry.toLatin1().constData());
+    QCOMPARE(setupCaptureLibrary(), 1);
+    const CaptureLibraryTable &lib = captureLibrary();
+    QCOMPARE(lib.hasEventClips(), clips);
+    const QList<QPair<const char *, void *>> entries = {
+        {"setEventClipPreroll", reinterpret_cast<void *>(lib.setEventClipPreroll)},
+        {"startEventClip", reinterpret_cast<void *>(lib.startEventClip)},
+        {"stopEventClip", reinterpret_cast<void *>(lib.stopEventClip)},
+        {"getEventClipStatus", reinterpret_cast<void *>(lib.getEventClipStatus)},
+        {"takeEventClipReport", reinterpret_cast<void *>(lib.takeEventClipReport)}};
+    for (const auto &entry : entries)
+        QCOMPARE(entry.second == nullptr, missing.contains(entry.first));
+    // Binding calls none of them.
+    QCOMPARE(QString(fakeEscapi_callLog()),
+             QString("load() ESCAPIDLLVersion() initCOM() countCaptureDevices() "));
+    if (!clips)
+        return;
+    // They reach the library: a clip of an open device, reported when done.
+    SimpleCapParams params{nullptr, 480, 320};
+    QCOMPARE(lib.startEventClip(0, "/clips/a.mp4"), 0);
+    QCOMPARE(lib.setEventClipPreroll(0, 5000), 1);
+    QCOMPARE(lib.initCapture(0, &params), 1);
+    QCOMPARE(lib.startEventClip(0, "/clips/a.mp4"), 1);
+    QCOMPARE(lib.stopEventClip(0, 5000), 1);
+    EventClipStatus status{};
+    QCOMPARE(lib.getEventClipStatus(0, &status), 1);
+    QCOMPARE(status.state, EVENT_CLIP_POSTROLL);
+    fakeEscapi_finishClips(0, 1, "");
+    EventClipReport report{};
+    QCOMPARE(lib.takeEventClipReport(0, &report), 1);
+    QCOMPARE(QString(report.path), QString("/clips/a.mp4"));
+    QCOMPARE(report.written, 1);
+    QCOMPARE(lib.takeEventClipReport(0, &report), 0);
 }
 
 void TestCapture::optionalEntryPointsBoundWhenPresent_data()

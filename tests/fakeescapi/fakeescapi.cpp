@@ -1,12 +1,14 @@
 #include "fakeescapi.h"
 
 #include "escapi.h"
+#include "escapiclips.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -34,6 +36,17 @@ struct Device {
     bool wanted = false;
     bool done = false;
     std::deque<std::vector<unsigned int>> frames;
+
+    // Event clips: -1 while off. The clip taking pictures (stopped: in its
+    // post-roll), the clips being finished with their notes, and the reports.
+    int clipPreroll = -1;
+    int clipStartResult = -1; // what startEventClip answers, -1: as the library would
+    int clipEncoding = 0;
+    std::string clipPath;
+    bool clipStopped = false;
+    int clipPostroll = -1;
+    std::vector<std::pair<std::string, std::string>> finishingClips;
+    std::deque<EventClipReport> clipReports;
 };
 
 struct State {
@@ -125,6 +138,27 @@ void deliver(Device &d)
     setDone(d, true);
 }
 
+// The clip taking pictures stops taking them and waits to be finished.
+void endClip(Device &d, const std::string &why)
+{
+    if (d.clipPath.empty())
+        return;
+    d.finishingClips.emplace_back(d.clipPath, why);
+    d.clipPath.clear();
+    d.clipStopped = false;
+}
+
+EventClipReport clipReport(const Device &d, const std::string &path, bool written,
+                           const std::string &message)
+{
+    EventClipReport report{};
+    report.written = written ? 1 : 0;
+    report.prerollMs = std::max(d.clipPreroll, 0);
+    std::snprintf(report.path, sizeof report.path, "%s", path.c_str());
+    std::snprintf(report.message, sizeof report.message, "%s", message.c_str());
+    return report;
+}
+
 } // namespace
 
 // The capture library's entry points.
@@ -166,6 +200,7 @@ void deinitCapture(int deviceno)
     std::lock_guard<std::mutex> guard(lock);
     note("deinitCapture", deviceno);
     Device &d = device(deviceno);
+    endClip(d, "the camera was closed");
     d.open = false;
     d.wanted = false;
     setDone(d, false);
@@ -230,6 +265,78 @@ int getCaptureDoneDescriptor(int deviceno)
     return doneDescriptor(deviceno);
 }
 
+int setEventClipPreroll(int deviceno, int prerollMs)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    note("setEventClipPreroll", deviceno);
+    if (deviceno < 0 || prerollMs < -1 || prerollMs > EVENT_CLIP_MAX_PREROLL_MS)
+        return 0;
+    Device &d = device(deviceno);
+    d.clipPreroll = prerollMs;
+    if (prerollMs < 0)
+        endClip(d, "clips were turned off");
+    return 1;
+}
+
+int startEventClip(int deviceno, const char *pathUtf8)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    note("startEventClip", deviceno);
+    Device &d = device(deviceno);
+    if (d.clipStartResult >= 0)
+        return d.clipStartResult;
+    if (!pathUtf8 || !*pathUtf8 || std::strlen(pathUtf8) >= EVENT_CLIP_PATH_SIZE ||
+        d.clipPreroll < 0 || !d.open)
+        return 0;
+    if (!d.clipPath.empty()) {
+        d.clipStopped = false;
+        return 2;
+    }
+    d.clipPath = pathUtf8;
+    return 1;
+}
+
+int stopEventClip(int deviceno, int postrollMs)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    note("stopEventClip", deviceno);
+    Device &d = device(deviceno);
+    if (postrollMs < 0 || d.clipPath.empty() || d.clipStopped)
+        return 0;
+    d.clipStopped = true;
+    d.clipPostroll = postrollMs;
+    return 1;
+}
+
+int getEventClipStatus(int deviceno, EventClipStatus *status)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    note("getEventClipStatus", deviceno);
+    if (deviceno < 0 || !status)
+        return 0;
+    const Device &d = device(deviceno);
+    status->state = !d.clipPath.empty()
+                        ? (d.clipStopped ? EVENT_CLIP_POSTROLL : EVENT_CLIP_RECORDING)
+                    : !d.finishingClips.empty() ? EVENT_CLIP_FINISHING
+                                                : EVENT_CLIP_IDLE;
+    status->keptMs = d.open && d.clipPreroll > 0 ? d.clipPreroll : 0;
+    status->keptBytes = status->keptMs * 1000LL;
+    status->encoding = d.open && d.clipPreroll >= 0 ? d.clipEncoding : 0;
+    return 1;
+}
+
+int takeEventClipReport(int deviceno, EventClipReport *report)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    note("takeEventClipReport", deviceno);
+    Device &d = device(deviceno);
+    if (!report || d.clipReports.empty())
+        return 0;
+    *report = d.clipReports.front();
+    d.clipReports.pop_front();
+    return 1;
+}
+
 // Control functions.
 
 void fakeEscapi_reset(void)
@@ -248,6 +355,61 @@ void fakeEscapi_setDescriptorStuck(int index, int stuck)
     Device &d = device(index);
     d.descriptorStuck = stuck != 0;
     setDone(d, d.done);
+}
+
+void fakeEscapi_setClipStartResult(int index, int result)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    device(index).clipStartResult = result;
+}
+
+void fakeEscapi_setClipEncoding(int index, int encoding)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    device(index).clipEncoding = encoding;
+}
+
+void fakeEscapi_finishClips(int index, int written, const char *message)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    Device &d = device(index);
+    if (d.clipStopped)
+        endClip(d, std::string());
+    for (const auto &clip : d.finishingClips)
+        d.clipReports.push_back(clipReport(d, clip.first, written != 0,
+                                           written && message && !*message ? clip.second
+                                           : message                       ? message
+                                                                           : ""));
+    d.finishingClips.clear();
+}
+
+void fakeEscapi_failClip(int index, const char *message)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    Device &d = device(index);
+    if (d.clipPath.empty())
+        return;
+    d.clipReports.push_back(clipReport(d, d.clipPath, false, message ? message : ""));
+    d.clipPath.clear();
+    d.clipStopped = false;
+}
+
+const char *fakeEscapi_clipPath(int index)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return device(index).clipPath.c_str();
+}
+
+int fakeEscapi_clipPreroll(int index)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return device(index).clipPreroll;
+}
+
+int fakeEscapi_clipPostroll(int index)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return device(index).clipPostroll;
 }
 
 void fakeEscapi_setErrorText(int index, const char *text)

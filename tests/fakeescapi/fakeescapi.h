@@ -2,11 +2,11 @@
 #define ORVELLA_FAKEESCAPI_H
 
 // Control side of the test double for the capture library. The double exports
-// the same eight entry points and the two optional ones (the frame-done
-// descriptor, readable exactly while isCaptureDone would say done, and the
-// error text); tests script devices, frames and failures here and read back
-// every call it received. Entry points and controls may be called from any
-// thread.
+// the same eight entry points and the optional ones (the frame-done
+// descriptor, readable exactly while isCaptureDone would say done, the error
+// text, and the event clips of escapiclips.h); tests script devices, frames,
+// clips and failures here and read back every call it received. Entry points and controls may be
+// called from any thread.
 
 #ifdef __cplusplus
 extern "C" {
@@ -47,6 +47,25 @@ void fakeEscapi_queueFrame(int device, const unsigned int *words, int count);
 void fakeEscapi_clearFrames(int device);
 void fakeEscapi_setStalled(int device, int stalled);
 void fakeEscapi_setRepeatLast(int device, int repeat);
+
+// Event clips. The double answers as the library does (off until
+// setEventClipPreroll, refused while the device is not open, 2 while a clip
+// takes pictures) but writes no file: a clip stopped, or ended by
+// deinitCapture or by turning clips off, waits until finishClips reports it
+// (written or not; message empty: the note of why it ended, if any), and
+// failClip fails the clip taking pictures at once. setClipStartResult makes
+// every startEventClip answer result (-1: as above); setClipEncoding sets the
+// status' encoding flag. clipPath is the clip taking pictures ("" for none),
+// clipPreroll the device's setting (-1 off) and clipPostroll the last
+// post-roll a stop gave (-1 none). Reports carry the pre-roll setting and no
+// duration.
+void fakeEscapi_setClipStartResult(int device, int result);
+void fakeEscapi_setClipEncoding(int device, int encoding);
+void fakeEscapi_finishClips(int device, int written, const char *message);
+void fakeEscapi_failClip(int device, const char *message);
+const char *fakeEscapi_clipPath(int device);
+int fakeEscapi_clipPreroll(int device);
+int fakeEscapi_clipPostroll(int device);
 
 // Whether a device is open: initCapture succeeded and no deinitCapture since.
 int fakeEscapi_isOpen(int device);

@@ -16,13 +16,10 @@
 #include <cstdlib>
 #include <vector>
 
-// Sets the extra sources and counts the devices again; returns the index of
-// the source named like the first entry. The library only ever appends to
-// its list, so that is the newest source of that name.
-inline int useCaptureSources(const QByteArray &sources)
+// Counts the devices again and returns the index of the newest source of
+// that name (the library only ever appends to its list), or -1.
+inline int deviceNamed(const QByteArray &name)
 {
-    qputenv("ORVELLA_CAPTURE_SOURCES", sources);
-    const QByteArray name = sources.left(sources.indexOf('=')).trimmed();
     for (int i = countCaptureDevices() - 1; i >= 0; --i) {
         char text[512];
         getCaptureDeviceName(i, text, sizeof text);
@@ -30,6 +27,14 @@ inline int useCaptureSources(const QByteArray &sources)
             return i;
     }
     return -1;
+}
+
+// Sets the extra sources and counts the devices again; returns the index of
+// the source named like the first entry.
+inline int useCaptureSources(const QByteArray &sources)
+{
+    qputenv("ORVELLA_CAPTURE_SOURCES", sources);
+    return deviceNamed(sources.left(sources.indexOf('=')).trimmed());
 }
 
 // Asks for a frame and waits for it at most timeoutMs; true once it is done.

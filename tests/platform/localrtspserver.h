@@ -3,6 +3,7 @@
 
 #include <gst/rtsp-server/rtsp-server.h>
 
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,8 @@ public:
         gst_rtsp_media_factory_set_shared(factory, TRUE);
         if (tcpOnly)
             gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_TCP);
+        g_signal_connect(factory, "media-configure", G_CALLBACK(&LocalRtspServer::configured),
+                         this);
         gst_rtsp_mount_points_add_factory(mounts, "/cam", factory);
         g_object_unref(mounts);
         m_source = gst_rtsp_server_attach(m_server, m_context);
@@ -38,6 +41,8 @@ public:
         if (GSource *source = g_main_context_find_source_by_id(m_context, m_source))
             g_source_destroy(source);
         g_object_unref(m_server);
+        if (m_media)
+            gst_object_unref(m_media);
         g_main_loop_unref(m_loop);
         g_main_context_unref(m_context);
     }
@@ -47,13 +52,30 @@ public:
     bool listening() const { return m_source != 0; }
     int port() const { return gst_rtsp_server_get_bound_port(m_server); }
     std::string address() const { return "rtsp://127.0.0.1:" + std::to_string(port()) + "/cam"; }
+    // The element of the media being served that launch names name, once a
+    // client has asked for it; null before. The caller unrefs it.
+    GstElement *element(const char *name)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_media ? gst_bin_get_by_name(GST_BIN(m_media), name) : nullptr;
+    }
 
 private:
+    static void configured(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer self)
+    {
+        auto *server = static_cast<LocalRtspServer *>(self);
+        std::lock_guard<std::mutex> lock(server->m_mutex);
+        if (!server->m_media)
+            server->m_media = gst_rtsp_media_get_element(media);
+    }
+
     GMainContext *m_context;
     GMainLoop *m_loop;
     GstRTSPServer *m_server;
     guint m_source = 0;
     std::thread m_thread;
+    std::mutex m_mutex;
+    GstElement *m_media = nullptr; // shared by every client
 };
 
 #endif

@@ -1,6 +1,8 @@
 #include "capturetest.h"
+#include "cliptest.h"
 #include "escapi.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -533,21 +535,34 @@ void tst_Escapi::demoCameraMovesAndRests()
 void tst_Escapi::exitWithPipelinesRunning_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("clip");
 
-    QTest::newRow("one device") << QStringList{"1", "done"};
-    QTest::newRow("frame requested") << QStringList{"1", "pending"};
-    QTest::newRow("three devices") << QStringList{"3", "pending"};
+    QTest::newRow("one device") << QStringList{"1", "done"} << false;
+    QTest::newRow("frame requested") << QStringList{"1", "pending"} << false;
+    QTest::newRow("three devices") << QStringList{"3", "pending"} << false;
+    QTest::newRow("clip recording") << QStringList{"2", "done"} << true;
 }
 
 void tst_Escapi::exitWithPipelinesRunning()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(bool, clip);
 
+    QTemporaryDir clips;
+    const QString path = clips.filePath("at-exit.mp4");
+    if (clip)
+        arguments << path;
     QProcess helper;
     helper.start(QStringLiteral(ESCAPI_EXIT_HELPER), arguments);
     QVERIFY(helper.waitForFinished(30000));
     QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
     QCOMPARE(helper.exitCode(), 0);
+    // A clip still recording is finished on the way out: whole, with its
+    // index, and nothing temporary left.
+    if (clip) {
+        QVERIFY(indexFirst(path));
+        QCOMPARE(QDir(clips.path()).entryList(QDir::Files), QStringList{"at-exit.mp4"});
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Escapi)
