@@ -7,11 +7,13 @@
 FrameFeed::FrameFeed(QObject *parent) : QObject(parent)
 {
     captureTimer.setInterval(captureIntervalMs);
+    // A coarse timer may fire early by a few percent, into the margin.
+    captureTimer.setTimerType(Qt::PreciseTimer);
     pollTimer.setInterval(pollIntervalMs);
     pollTimer.setTimerType(Qt::PreciseTimer);
     lostTimer.setInterval(lostAfterMs);
     lostTimer.setSingleShot(true);
-    connect(&captureTimer, &QTimer::timeout, this, &FrameFeed::requestFrame);
+    connect(&captureTimer, &QTimer::timeout, this, &FrameFeed::tick);
     connect(&pollTimer, &QTimer::timeout, this, [this] { pollFrame(false); });
     connect(&lostTimer, &QTimer::timeout, this, &FrameFeed::reportLost);
 }
@@ -32,6 +34,8 @@ void FrameFeed::start(Webcam *camera)
 void FrameFeed::stop()
 {
     captureTimer.stop();
+    captureTimer.setInterval(captureIntervalMs);
+    rephased = false;
     pollTimer.stop();
     lostTimer.stop();
     if (doneNotifier) {
@@ -47,6 +51,16 @@ void FrameFeed::stop()
     camera = nullptr;
 }
 
+void FrameFeed::tick()
+{
+    if (rephased) {
+        rephased = false;
+        // Restarts the timer from now, in its new phase.
+        captureTimer.setInterval(captureIntervalMs);
+    }
+    requestFrame();
+}
+
 void FrameFeed::requestFrame()
 {
     // A slow or quiet camera keeps its request until it is given up; the
@@ -56,6 +70,7 @@ void FrameFeed::requestFrame()
         return;
     }
     tickWaiting = false;
+    frameLate = false;
     emptyWakeUps = 0;
     camera->requestFrame();
     requestAge.start();
@@ -82,6 +97,7 @@ void FrameFeed::frameSignalled()
 void FrameFeed::pollFrame(bool listen)
 {
     if (!camera->takeFrame()) {
+        frameLate = true;
         // The descriptor stays readable until the next request, so it is
         // listened to only while one is open.
         if (doneNotifier && listen)
@@ -94,6 +110,10 @@ void FrameFeed::pollFrame(bool listen)
         doneNotifier->setEnabled(false);
     pollTimer.stop();
     requestAge.invalidate();
+    if (frameLate && !tickWaiting) {
+        captureTimer.start(captureIntervalMs + phaseMarginMs);
+        rephased = true;
+    }
     lastPictureMs = QDateTime::currentMSecsSinceEpoch();
     lostTimer.start();
     if (lost) {

@@ -19,6 +19,11 @@ class Webcam;
 // is in, and a request that brings no frame within a second is given up, so
 // the next tick asks again. A camera that sends nothing for a second is
 // reported lost, and back again with its next frame.
+//
+// A frame that comes after its tick moves the ticks that follow: the next
+// one comes an interval and phaseMarginMs after that frame. A camera sending
+// at the tick rate then has its next frame in by the time the tick asks, and
+// the thread wakes once a frame instead of twice.
 class FrameFeed : public QObject
 {
     Q_OBJECT
@@ -27,6 +32,8 @@ public:
     // Only without a frame-done descriptor.
     static const int pollIntervalMs = 5;
     static const int lostAfterMs = 1000;
+    // Room for a camera's frames coming a little late, or decoding slowly.
+    static const int phaseMarginMs = 25;
 
     explicit FrameFeed(QObject *parent = nullptr);
 
@@ -45,6 +52,7 @@ signals:
     void pictureBack();
 
 private:
+    void tick();
     void requestFrame();
     void frameSignalled();
     // Hands the frame on if it is in; otherwise waits on the descriptor
@@ -64,6 +72,8 @@ private:
     qint64 lastPictureMs = 0;
     bool lost = false;
     bool tickWaiting = false; // a tick came while the request was open
+    bool frameLate = false;   // the open request's frame was not in when asked for
+    bool rephased = false;    // the timer runs the margin longer once
     static const int maxEmptyWakeUps = 3;
     int emptyWakeUps = 0; // of the open request, by the descriptor
 };

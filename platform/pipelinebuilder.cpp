@@ -73,9 +73,13 @@ ElementPtr parse(const std::string &description, bool asBin, std::string &reason
 
 void setUpSink(GstElement *sink, const SinkSetup &setup);
 
-// What an address's decoder is told when its first video stream appears.
+// What an address's decoder or demuxer is told when its first video stream
+// appears.
 struct TailLink {
     SinkSetup setup;
+    // A demuxer's parts that are neither JPEG pictures nor raw video (other
+    // pictures) are decoded first; a decoder's are drained.
+    bool decodeOthers = false;
     // Streams may appear on several threads at once; the first video one
     // gets the tail.
     std::atomic<bool> taken{false};
@@ -84,6 +88,24 @@ struct TailLink {
 void freeTailLink(gpointer link, GClosure *)
 {
     delete static_cast<TailLink *>(link);
+}
+
+void decodeAddress(GstElement *decoder, const SinkSetup &setup);
+
+// Links pad to a new element of factory added to bin; null when that fails.
+GstElement *linkNew(GstBin *bin, GstPad *pad, const char *factory)
+{
+    GstElement *element = gst_element_factory_make(factory, nullptr);
+    if (!element)
+        return nullptr;
+    gst_bin_add(bin, element);
+    g_autoptr(GstPad) sinkPad = gst_element_get_static_pad(element, "sink");
+    if (gst_pad_link(pad, sinkPad) != GST_PAD_LINK_OK) {
+        gst_element_set_state(element, GST_STATE_NULL);
+        gst_bin_remove(bin, element);
+        return nullptr;
+    }
+    return element;
 }
 
 // Gives the decoder's first video stream a tail for what it carries, JPEG
@@ -116,6 +138,12 @@ void onPadAdded(GstElement *decoder, GstPad *pad, gpointer data)
                 return;
             }
             gst_bin_remove(GST_BIN(bin), tail.get());
+        }
+    } else if (link->decodeOthers && !link->taken) {
+        if (GstElement *next = linkNew(GST_BIN(bin), pad, "decodebin")) {
+            decodeAddress(next, link->setup);
+            gst_element_sync_state_with_parent(next);
+            return;
         }
     }
     ElementPtr drain = adoptElement(gst_element_factory_make("fakesink", nullptr));
@@ -161,6 +189,74 @@ void onElementAdded(GstBin *, GstBin *, GstElement *element, gpointer)
     GstElementFactory *factory = gst_element_get_factory(element);
     if (factory && std::strcmp(GST_OBJECT_NAME(factory), "multipartdemux") == 0)
         g_object_set(element, "single-stream", TRUE, nullptr);
+}
+
+// What follows a web address's source once the type of its stream is
+// known: a camera's multipart stream of pictures is split right there, on
+// the source's own thread; anything else (a video file, a playlist) is
+// buffered and decoded as any address is.
+void onHaveType(GstElement *typefind, guint, GstCaps *caps, gpointer data)
+{
+    const auto *link = static_cast<const TailLink *>(data);
+    g_autoptr(GstObject) bin = gst_element_get_parent(typefind);
+    g_autoptr(GstPad) pad = gst_element_get_static_pad(typefind, "src");
+    if (!bin || !pad || gst_pad_is_linked(pad))
+        return;
+    const bool multipart =
+        gst_caps_get_size(caps) > 0 &&
+        gst_structure_has_name(gst_caps_get_structure(caps, 0), "multipart/x-mixed-replace");
+    if (multipart) {
+        if (GstElement *demux = linkNew(GST_BIN(bin), pad, "multipartdemux")) {
+            // Its stream never announces that no more streams follow.
+            g_object_set(demux, "single-stream", TRUE, nullptr);
+            auto *parts = new TailLink{link->setup};
+            parts->decodeOthers = true;
+            g_signal_connect_data(demux, "pad-added", G_CALLBACK(onPadAdded), parts, freeTailLink,
+                                  GConnectFlags(0));
+            gst_element_sync_state_with_parent(demux);
+            return;
+        }
+    }
+    GstElement *queue = linkNew(GST_BIN(bin), pad, "queue2");
+    g_autoptr(GstPad) queued = queue ? gst_element_get_static_pad(queue, "src") : nullptr;
+    GstElement *decoder = queued ? linkNew(GST_BIN(bin), queued, "decodebin") : nullptr;
+    if (!decoder) {
+        GST_ELEMENT_ERROR(typefind, CORE, MISSING_PLUGIN, ("no decoder for the stream"), (nullptr));
+        return;
+    }
+    decodeAddress(decoder, link->setup);
+    gst_element_sync_state_with_parent(decoder);
+    gst_element_sync_state_with_parent(queue);
+}
+
+// A web address played without the generic address decoder, whose buffering
+// queue and stream queue add two threads and their wake-ups to every
+// picture; null when the elements this needs are missing.
+ElementPtr makeWebInput(const CaptureSource &source, const SinkSetup &setup)
+{
+    const char *address = source.description.c_str();
+    if (g_ascii_strncasecmp(address, "http://", 7) != 0 &&
+        g_ascii_strncasecmp(address, "https://", 8) != 0)
+        return nullptr;
+    for (const char *factory : {"multipartdemux", "typefind", "queue2", "decodebin"}) {
+        g_autoptr(GstElementFactory) found = gst_element_factory_find(factory);
+        if (!found)
+            return nullptr;
+    }
+    ElementPtr http =
+        adoptElement(gst_element_make_from_uri(GST_URI_SRC, address, nullptr, nullptr));
+    ElementPtr typefind = adoptElement(gst_element_factory_make("typefind", nullptr));
+    if (!http || !typefind)
+        return nullptr;
+    onSourceSetup(nullptr, http.get(), nullptr);
+    ElementPtr bin = adoptElement(gst_bin_new(nullptr));
+    gst_bin_add_many(GST_BIN(bin.get()), GST_ELEMENT(gst_object_ref(http.get())),
+                     GST_ELEMENT(gst_object_ref(typefind.get())), nullptr);
+    if (!gst_element_link(http.get(), typefind.get()))
+        return nullptr;
+    g_signal_connect_data(typefind.get(), "have-type", G_CALLBACK(onHaveType), new TailLink{setup},
+                          freeTailLink, GConnectFlags(0));
+    return bin;
 }
 
 // The element that frames come from: a camera, an address or the demo.
@@ -217,20 +313,26 @@ void decodeAddress(GstElement *decoder, const SinkSetup &setup)
     gst_caps_unref(caps);
     g_signal_connect_data(decoder, "pad-added", G_CALLBACK(onPadAdded), new TailLink{setup},
                           freeTailLink, GConnectFlags(0));
-    g_signal_connect(decoder, "source-setup", G_CALLBACK(onSourceSetup), nullptr);
     g_signal_connect(decoder, "deep-element-added", G_CALLBACK(onElementAdded), nullptr);
 }
 
 // The input followed by the converting tail, in a pipeline of their own.
 ElementPtr assemble(CaptureSource &source, const SinkSetup &setup, std::string &reason)
 {
+    ElementPtr pipeline = adoptElement(gst_pipeline_new(nullptr));
+    if (source.kind == CaptureSource::Kind::Uri) {
+        if (ElementPtr web = makeWebInput(source, setup)) {
+            gst_bin_add(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(web.get())));
+            return pipeline;
+        }
+    }
     ElementPtr input = makeInput(source, reason);
     if (!input)
         return nullptr;
-    ElementPtr pipeline = adoptElement(gst_pipeline_new(nullptr));
     gst_bin_add(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(input.get())));
     if (source.kind == CaptureSource::Kind::Uri) {
         decodeAddress(input.get(), setup);
+        g_signal_connect(input.get(), "source-setup", G_CALLBACK(onSourceSetup), nullptr);
         return pipeline;
     }
     ElementPtr output = parse(sinkTail(), true, reason);

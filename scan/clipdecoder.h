@@ -7,7 +7,8 @@
 #include <memory>
 
 // Decodes a video file or stream into the frames a camera gives the program:
-// 480 x 320, Format_ARGB32, scaled bilinearly from the source's own size.
+// 480 x 320, Format_ARGB32, made by the capture library's own frame
+// converter, so the very same frames as the clip played as a camera.
 class ClipDecoder
 {
 public:

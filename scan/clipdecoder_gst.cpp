@@ -1,5 +1,7 @@
 #include "clipdecoder.h"
 
+#include "frameconverter.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
@@ -10,6 +12,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace
 {
@@ -17,17 +20,12 @@ namespace
 // How long one wait for a frame lasts before the bus is looked at again.
 const GstClockTime pollInterval = 100 * GST_MSECOND;
 
-// The camera path's frame: scaled in the source's own format with the stock
-// bilinear scaler, then converted to native 0xAARRGGBB words.
-QString tailDescription()
-{
-    const char *format = G_BYTE_ORDER == G_LITTLE_ENDIAN ? "BGRA" : "ARGB";
-    return QString("videoscale ! video/x-raw,width=%1,height=%2 ! videoconvert ! "
-                   "video/x-raw,format=%3 ! appsink name=frames max-buffers=8 drop=false")
-        .arg(ClipDecoder::frameWidth)
-        .arg(ClipDecoder::frameHeight)
-        .arg(format);
-}
+// Frames leave the pipeline as the capture library takes them: raw video in
+// whatever format the decoder gives, in plain memory, or JPEG pictures
+// undecoded. The library's own frame converter makes the 480 x 320 frame of
+// either, so a clip scanned and the same clip played as a camera give the
+// very same frames.
+const char *const frameCaps = "video/x-raw; image/jpeg";
 
 QString uriFor(const QString &source)
 {
@@ -40,8 +38,10 @@ QString uriFor(const QString &source)
 
 struct ClipDecoder::Pipeline {
     GstElement *pipeline = nullptr;
-    GstElement *tail = nullptr;
     GstAppSink *sink = nullptr;
+    std::vector<unsigned int> words =
+        std::vector<unsigned int>(std::size_t(frameWidth) * std::size_t(frameHeight));
+    std::unique_ptr<FrameConverter> converter; // made once GStreamer runs
     GstBus *bus = nullptr;
     QString error;
     std::atomic<bool> videoLinked{false};
@@ -92,25 +92,61 @@ struct ClipDecoder::Pipeline {
 namespace
 {
 
-// The first video stream goes to the converting tail; sound and further
-// streams drain into sinks of their own so they never hold the clip up.
+// Raw video into the frame sink through a converter to plain memory, JPEG
+// pictures straight; true when linked.
+bool linkToFrames(ClipDecoder::Pipeline *p, GstPad *pad, bool jpeg)
+{
+    GstElement *sink = GST_ELEMENT(p->sink);
+    GstPad *target = nullptr;
+    if (jpeg) {
+        target = gst_element_get_static_pad(sink, "sink");
+    } else {
+        GstElement *convert = gst_element_factory_make("videoconvert", nullptr);
+        GstElement *plain = gst_element_factory_make("capsfilter", nullptr);
+        if (!convert || !plain) {
+            if (convert)
+                gst_object_unref(gst_object_ref_sink(convert));
+            if (plain)
+                gst_object_unref(gst_object_ref_sink(plain));
+            return false;
+        }
+        GstCaps *raw = gst_caps_new_empty_simple("video/x-raw");
+        g_object_set(plain, "caps", raw, nullptr);
+        gst_caps_unref(raw);
+        gst_bin_add_many(GST_BIN(p->pipeline), convert, plain, nullptr);
+        if (!gst_element_link_many(convert, plain, sink, nullptr))
+            return false;
+        gst_element_sync_state_with_parent(plain);
+        gst_element_sync_state_with_parent(convert);
+        target = gst_element_get_static_pad(convert, "sink");
+    }
+    const bool linked = gst_pad_link(pad, target) == GST_PAD_LINK_OK;
+    gst_object_unref(target);
+    return linked;
+}
+
+// The first video stream goes to the frame sink; sound and further streams
+// drain into sinks of their own so they never hold the clip up.
 void onPadAdded(GstElement *, GstPad *pad, gpointer data)
 {
     auto *p = static_cast<ClipDecoder::Pipeline *>(data);
     GstCaps *caps = gst_pad_get_current_caps(pad);
     if (!caps)
         caps = gst_pad_query_caps(pad, nullptr);
-    const bool video =
-        caps && gst_caps_get_size(caps) > 0 &&
-        g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
-    if (caps)
-        gst_caps_unref(caps);
-    if (video && !p->videoLinked) {
-        GstPad *sinkPad = gst_element_get_static_pad(p->tail, "sink");
-        p->videoLinked = gst_pad_link(pad, sinkPad) == GST_PAD_LINK_OK;
-        gst_object_unref(sinkPad);
-        if (p->videoLinked)
+    const gchar *type = caps && gst_caps_get_size(caps) > 0
+                            ? gst_structure_get_name(gst_caps_get_structure(caps, 0))
+                            : "";
+    const bool jpeg = std::strcmp(type, "image/jpeg") == 0;
+    const bool video = jpeg || g_str_has_prefix(type, "video/");
+    if (video && !p->videoLinked.exchange(true)) {
+        const bool linked = linkToFrames(p, pad, jpeg);
+        if (caps)
+            gst_caps_unref(caps);
+        if (linked)
             return;
+        p->videoLinked = false;
+    } else if (caps) {
+        gst_caps_unref(caps);
     }
     GstElement *drain = gst_element_factory_make("fakesink", nullptr);
     if (!drain)
@@ -153,26 +189,36 @@ bool ClipDecoder::open(const QString &source, bool realtime)
         return false;
     }
 
+    p.converter.reset(new FrameConverter(p.words.data(), frameWidth, frameHeight));
     GstElement *decoder = gst_element_factory_make("uridecodebin", nullptr);
-    p.tail = gst_parse_bin_from_description(tailDescription().toUtf8().constData(), TRUE, &gerror);
-    if (!decoder || !p.tail) {
-        p.error = QString("a GStreamer element is missing: ") +
-                  QString::fromUtf8(gerror ? gerror->message : "uridecodebin");
-        g_clear_error(&gerror);
+    GstElement *sink = gst_element_factory_make("appsink", "frames");
+    if (!decoder || !sink) {
+        p.error =
+            QString("a GStreamer element is missing: ") + (decoder ? "appsink" : "uridecodebin");
         if (decoder)
             gst_object_unref(gst_object_ref_sink(decoder));
-        if (p.tail)
-            gst_object_unref(gst_object_ref_sink(p.tail));
-        p.tail = nullptr;
+        if (sink)
+            gst_object_unref(gst_object_ref_sink(sink));
         return false;
     }
     p.pipeline = gst_pipeline_new("scan");
-    gst_bin_add_many(GST_BIN(p.pipeline), decoder, p.tail, nullptr);
-    g_object_set(decoder, "uri", uriFor(source).toUtf8().constData(), nullptr);
+    gst_bin_add_many(GST_BIN(p.pipeline), decoder, sink, nullptr);
+    // The decoder stops at JPEG pictures as well as raw video.
+    GstCaps *raw = nullptr;
+    g_object_get(decoder, "caps", &raw, nullptr);
+    GstCaps *stop = raw ? gst_caps_copy(raw) : gst_caps_new_empty();
+    gst_caps_append(stop, gst_caps_new_empty_simple("image/jpeg"));
+    g_object_set(decoder, "uri", uriFor(source).toUtf8().constData(), "caps", stop, nullptr);
+    gst_caps_unref(stop);
+    if (raw)
+        gst_caps_unref(raw);
     g_signal_connect(decoder, "pad-added", G_CALLBACK(onPadAdded), &p);
     g_signal_connect(decoder, "no-more-pads", G_CALLBACK(onNoMorePads), &p);
-    p.sink = GST_APP_SINK(gst_bin_get_by_name(GST_BIN(p.tail), "frames"));
-    g_object_set(p.sink, "sync", realtime ? TRUE : FALSE, nullptr);
+    p.sink = GST_APP_SINK(gst_object_ref(sink));
+    GstCaps *frames = gst_caps_from_string(frameCaps);
+    g_object_set(p.sink, "caps", frames, "max-buffers", 8u, "drop", FALSE, "sync",
+                 realtime ? TRUE : FALSE, nullptr);
+    gst_caps_unref(frames);
     p.bus = gst_element_get_bus(p.pipeline);
 
     if (gst_element_set_state(p.pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
@@ -204,23 +250,14 @@ bool ClipDecoder::next(QImage *frame, qint64 *timeMs)
         return false;
     }
 
-    bool ok = false;
-    GstVideoInfo info;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
-    GstCaps *caps = gst_sample_get_caps(sample);
-    if (buffer && caps && gst_video_info_from_caps(&info, caps) &&
-        GST_VIDEO_INFO_WIDTH(&info) == frameWidth && GST_VIDEO_INFO_HEIGHT(&info) == frameHeight) {
-        GstVideoFrame mapped;
-        if (gst_video_frame_map(&mapped, &info, buffer, GST_MAP_READ)) {
-            QImage image(frameWidth, frameHeight, QImage::Format_ARGB32);
-            const auto *pixels = static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, 0));
-            const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, 0);
-            for (int y = 0; y < frameHeight; ++y)
-                std::memcpy(image.scanLine(y), pixels + y * stride, frameWidth * 4);
-            gst_video_frame_unmap(&mapped);
-            *frame = image;
-            ok = true;
-        }
+    const bool ok = buffer && p.converter->convert(sample);
+    if (ok) {
+        QImage image(frameWidth, frameHeight, QImage::Format_ARGB32);
+        const std::size_t rowBytes = std::size_t(frameWidth) * sizeof(unsigned int);
+        for (int y = 0; y < frameHeight; ++y)
+            std::memcpy(image.scanLine(y), p.words.data() + std::size_t(y) * frameWidth, rowBytes);
+        *frame = image;
     }
     if (ok) {
         // Times in the clip; a frame without one follows the last.

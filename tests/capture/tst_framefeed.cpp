@@ -28,6 +28,7 @@ private slots:
     void stopDropsTheOpenRequest();
     void asksOnlyWhenWokenByTheDescriptor();
     void descriptorReadableWithoutAFrameDoesNotSpin();
+    void lateFrameMovesTheTicksAfterIt();
 
 private:
     void queue(unsigned int word)
@@ -206,6 +207,33 @@ void TestFrameFeed::descriptorReadableWithoutAFrameDoesNotSpin()
     QVERIFY2(asked < 1000, qPrintable(QString::number(asked)));
     queue(0xFF111111u);
     QVERIFY(frames.wait());
+}
+
+void TestFrameFeed::lateFrameMovesTheTicksAfterIt()
+{
+    FrameFeed feed;
+    QElapsedTimer clock;
+    clock.start();
+    QVector<qint64> arrivals;
+    connect(&feed, &FrameFeed::frameArrived, this, [&] { arrivals << clock.elapsed(); });
+    feed.start(camera.get());
+    QTRY_COMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 1);
+    // The first frame comes well after the tick that asked for it; the
+    // next ones are in before their ticks.
+    QTimer::singleShot(40, this, [this] {
+        queue(0xFF111111u);
+        queue(0xFF222222u);
+        queue(0xFF333333u);
+    });
+    QTRY_COMPARE(arrivals.size(), 3);
+
+    // The tick after the late frame comes a whole interval after it, and
+    // the margin; the next keeps that rhythm.
+    const qint64 afterLate = arrivals[1] - arrivals[0];
+    const qint64 next = arrivals[2] - arrivals[1];
+    QVERIFY2(afterLate >= FrameFeed::captureIntervalMs + FrameFeed::phaseMarginMs - 2,
+             qPrintable(QString::number(afterLate)));
+    QVERIFY2(next >= FrameFeed::captureIntervalMs - 2, qPrintable(QString::number(next)));
 }
 
 QTEST_GUILESS_MAIN(TestFrameFeed)

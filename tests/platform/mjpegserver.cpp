@@ -31,12 +31,25 @@ void MjpegServer::stop()
 
 void MjpegServer::setColour(const QColor &colour)
 {
+    m_colour = colour;
     QImage image(160, 120, QImage::Format_RGB32);
     image.fill(colour);
-    m_jpeg.clear();
-    QBuffer buffer(&m_jpeg);
+    m_picture.clear();
+    QBuffer buffer(&m_picture);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 95);
+    image.save(&buffer, m_format.constData(), 95);
+}
+
+void MjpegServer::setPictureFormat(const QByteArray &format)
+{
+    m_format = format;
+    setColour(m_colour);
+}
+
+void MjpegServer::serveFile(const QByteArray &contentType, const QByteArray &body)
+{
+    m_fileType = contentType;
+    m_file = body;
 }
 
 void MjpegServer::accept()
@@ -50,6 +63,13 @@ void MjpegServer::accept()
             client->setProperty("request", request);
             if (!client->property("answered").toBool() && request.contains("\r\n\r\n")) {
                 client->setProperty("answered", true);
+                if (!m_fileType.isEmpty()) {
+                    client->write("HTTP/1.0 200 OK\r\nContent-Type: " + m_fileType +
+                                  "\r\nContent-Length: " + QByteArray::number(m_file.size()) +
+                                  "\r\n\r\n" + m_file);
+                    client->disconnectFromHost();
+                    return;
+                }
                 client->write("HTTP/1.0 200 OK\r\n"
                               "Content-Type: multipart/x-mixed-replace; boundary=frame\r\n"
                               "Cache-Control: no-cache\r\n\r\n");
@@ -61,9 +81,11 @@ void MjpegServer::accept()
 
 void MjpegServer::sendFrame()
 {
-    const QByteArray head = "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                            QByteArray::number(m_jpeg.size()) + "\r\n\r\n";
+    const QByteArray type = m_format == "JPG" ? "image/jpeg" : "image/" + m_format.toLower();
+    const QByteArray head = "--frame\r\nContent-Type: " + type +
+                            "\r\nContent-Length: " + QByteArray::number(m_picture.size()) +
+                            "\r\n\r\n";
     for (const QPointer<QTcpSocket> &client : m_clients)
         if (client && client->bytesToWrite() < 1 << 20)
-            client->write(head + m_jpeg + "\r\n");
+            client->write(head + m_picture + "\r\n");
 }

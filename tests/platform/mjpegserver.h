@@ -11,7 +11,8 @@
 class QTcpSocket;
 
 // A web camera on 127.0.0.1 that answers any request with an endless
-// multipart stream of JPEG frames of one colour, twenty a second.
+// multipart stream of JPEG frames of one colour, twenty a second; or with
+// pictures of another format; or, as a plain web server, with one file.
 class MjpegServer : public QObject
 {
 public:
@@ -22,6 +23,10 @@ public:
     void stop();
     quint16 port() const { return m_port; }
     void setColour(const QColor &colour);
+    // The pictures' format as QImage writes it ("JPG", "PNG").
+    void setPictureFormat(const QByteArray &format);
+    // Every request from now on gets this file instead of the stream.
+    void serveFile(const QByteArray &contentType, const QByteArray &body);
 
 private:
     void accept();
@@ -30,7 +35,11 @@ private:
     QTcpServer m_server;
     QTimer m_timer;
     QList<QPointer<QTcpSocket>> m_clients;
-    QByteArray m_jpeg;
+    QByteArray m_format = "JPG";
+    QColor m_colour;
+    QByteArray m_picture;
+    QByteArray m_fileType;
+    QByteArray m_file;
     quint16 m_port = 0;
 };
 

@@ -29,6 +29,8 @@ private slots:
     void cleanup();
 
     void mjpegCameraPlaysAndComesBack();
+    void otherWebAddressesPlay_data();
+    void otherWebAddressesPlay();
     void rtspCameraPlays_data();
     void rtspCameraPlays();
     void fileLoops_data();
@@ -148,6 +150,51 @@ void tst_Cameras::mjpegCameraPlaysAndComesBack()
     // Well again: nothing to tell.
     QCOMPARE(getCaptureErrorText(device, text, sizeof text), 0);
     QCOMPARE(text[0], '\0');
+    QVERIFY(frame.guardIntact());
+}
+
+void tst_Cameras::otherWebAddressesPlay_data()
+{
+    QTest::addColumn<QByteArray>("pictures"); // the stream's picture format, or
+    QTest::addColumn<QByteArray>("encoder");  // a clip served as a file
+
+    QTest::newRow("PNG pictures") << QByteArray("PNG") << QByteArray();
+    QTest::newRow("DivX AVI file") << QByteArray() << QByteArray("avenc_mpeg4 ! avimux");
+}
+
+// Web cameras of JPEG pictures take a way of their own; pictures of another
+// format and video files at a web address are decoded as any address is.
+void tst_Cameras::otherWebAddressesPlay()
+{
+    QFETCH(QByteArray, pictures);
+    QFETCH(QByteArray, encoder);
+
+    MjpegServer server;
+    server.setColour(QColor(0x20, 0x90, 0xd0));
+    if (!pictures.isEmpty()) {
+        server.setPictureFormat(pictures);
+    } else {
+        const QString path = m_dir.filePath("served.avi");
+        QVERIFY(makeClip(path, encoder));
+        QFile clip(path);
+        QVERIFY(clip.open(QIODevice::ReadOnly));
+        server.serveFile("video/x-msvideo", clip.readAll());
+    }
+    QVERIFY(server.listen());
+    const int device =
+        useCaptureSources("Web=http://127.0.0.1:" + QByteArray::number(server.port()) + "/video");
+    GuardedFrame frame(480, 320);
+    std::atomic<int> opened{-1};
+    QThread *opener = QThread::create([&] { opened = initCapture(device, &frame.params); });
+    opener->start();
+    QVERIFY(QTest::qWaitFor([opener] { return opener->isFinished(); }, 10000));
+    opener->wait();
+    delete opener;
+    QCOMPARE(opened.load(), 1);
+    m_opened = device;
+    QVERIFY(frameArrives(device));
+    if (!pictures.isEmpty())
+        QVERIFY(near(frame.words[1000], qRgb(0x20, 0x90, 0xd0), 12));
     QVERIFY(frame.guardIntact());
 }
 

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 // Frames as the capture library hands them over: JPEG pictures decoded by the
@@ -25,6 +26,10 @@ private slots:
     void jpegMatchesTheDecodingElement_data();
     void jpegMatchesTheDecodingElement();
     void damagedPictureIsRefused();
+    void formatsMatchTheStockElements_data();
+    void formatsMatchTheStockElements();
+    void coloursComeOutAsTheyWent_data();
+    void coloursComeOutAsTheyWent();
 };
 
 namespace
@@ -190,6 +195,97 @@ void tst_FrameConverter::damagedPictureIsRefused()
             QCOMPARE(frame.front(), 0x12345678u);
         }
     }
+}
+
+void tst_FrameConverter::formatsMatchTheStockElements_data()
+{
+    QTest::addColumn<QByteArray>("caps");
+
+    // Colour bars, scaled down or up: the usual formats take a way of
+    // their own (planes swapped or a wrong matrix would be far off), others
+    // GStreamer's converter.
+    for (const char *format : {"I420", "YV12", "NV12", "NV21", "YUY2", "UYVY", "GRAY8", "BGRA"})
+        for (const char *size : {"width=640,height=360", "width=320,height=240"})
+            QTest::newRow(qPrintable(QString("%1, %2").arg(format, size)))
+                << QByteArray("format=") + format + "," + size;
+    QTest::newRow("I420, BT.709") << QByteArray("format=I420,width=1280,height=720,"
+                                                "colorimetry=bt709");
+    QTest::newRow("I420, full range") << QByteArray("format=I420,width=640,height=480,"
+                                                    "colorimetry=1:4:0:0");
+    QTest::newRow("RGB, the converter's way") << QByteArray("format=RGB,width=640,height=480");
+}
+
+void tst_FrameConverter::formatsMatchTheStockElements()
+{
+    QFETCH(QByteArray, caps);
+
+    const QByteArray source = "videotestsrc pattern=smpte75 num-buffers=1 ! video/x-raw," + caps;
+    SamplePtr frame = pullSample(source + " ! appsink name=out");
+    SamplePtr reference = pullSample(
+        source + " ! videoconvert ! videoscale ! video/x-raw,format=BGRA,width=480,height=320 "
+                 "! appsink name=out");
+    QVERIFY(frame);
+    QVERIFY(reference);
+    const Frame ours = convert(frame.get());
+    QVERIFY(!ours.empty());
+    Frame theirs(480 * 320);
+    GstMapInfo map;
+    QVERIFY(gst_buffer_map(gst_sample_get_buffer(reference.get()), &map, GST_MAP_READ));
+    std::memcpy(theirs.data(), map.data, theirs.size() * 4);
+    gst_buffer_unmap(gst_sample_get_buffer(reference.get()), &map);
+
+    double mean = 0;
+    int largest = 0;
+    compare(ours, theirs, mean, largest);
+    qInfo("mean difference %.3f, largest %d", mean, largest);
+    // Each rounds its own way (the stock converter within four steps of the
+    // exact colour, see below), and chroma edges are drawn apart.
+    QVERIFY2(mean <= 3.0, qPrintable(QString::number(mean)));
+    for (unsigned int word : ours)
+        QCOMPARE(word >> 24, 0xFFu);
+}
+
+void tst_FrameConverter::coloursComeOutAsTheyWent_data()
+{
+    QTest::addColumn<QByteArray>("caps");
+    QTest::addColumn<unsigned int>("colour");
+
+    const QByteArray sd = "width=640,height=360";
+    for (unsigned int colour : {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u, 0xFF808080u,
+                                0xFF102030u, 0xFFF0E0D0u}) {
+        const QString name = QString::number(colour, 16);
+        QTest::newRow(qPrintable("I420 BT.601 " + name)) << "format=I420," + sd << colour;
+        // JPEG pictures decode to full-range samples.
+        QTest::newRow(qPrintable("JPEG " + name))
+            << "format=BGRx," + sd +
+                   " ! videoconvert ! video/x-raw,format=I420,colorimetry=1:4:0:0 ! jpegenc "
+                   "quality=100"
+            << colour;
+        QTest::newRow(qPrintable("I420 BT.709 " + name))
+            << "format=I420,colorimetry=bt709," + sd << colour;
+        QTest::newRow(qPrintable("NV12 " + name)) << "format=NV12," + sd << colour;
+        QTest::newRow(qPrintable("YUY2 " + name)) << "format=YUY2," + sd << colour;
+    }
+    QTest::newRow("grey") << "format=GRAY8," + sd << 0xFF606060u;
+}
+
+// Within five steps of each colour, as close as the stock converter comes.
+void tst_FrameConverter::coloursComeOutAsTheyWent()
+{
+    QFETCH(QByteArray, caps);
+    QFETCH(unsigned int, colour);
+
+    SamplePtr frame = pullSample(
+        "videotestsrc pattern=solid-color foreground-color=" + QByteArray::number(colour) +
+        " num-buffers=1 ! video/x-raw," + caps + " ! appsink name=out");
+    QVERIFY(frame);
+    const Frame ours = convert(frame.get());
+    QVERIFY(!ours.empty());
+    const Frame exact(ours.size(), colour);
+    double mean = 0;
+    int largest = 0;
+    compare(ours, exact, mean, largest);
+    QVERIFY2(largest <= 5, qPrintable(QString::number(ours[1000], 16)));
 }
 
 QTEST_GUILESS_MAIN(tst_FrameConverter)
