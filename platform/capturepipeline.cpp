@@ -102,19 +102,36 @@ CapturePipeline::~CapturePipeline()
 
 ElementPtr CapturePipeline::build(unsigned generation, std::string &reason)
 {
-    GstAppSink *frames = nullptr;
+    // A camera's sink is made while the pipeline is built, or, for an
+    // address, only once its first video stream appears while it plays;
+    // the clip recorder taps it in either case.
+    struct SinkTap {
+        std::mutex mutex;
+        GstElement *pipeline = nullptr; // once attached
+        GstElement *early = nullptr;    // a sink made before that
+    };
+    auto tap = std::make_shared<SinkTap>();
     ElementPtr pipeline = buildCapturePipeline(
         m_source,
-        [this, generation, &frames](GstAppSink *sink) {
+        [this, generation, tap](GstAppSink *sink) {
             GstAppSinkCallbacks callbacks = {};
             callbacks.new_sample = &CapturePipeline::onNewSample;
             gst_app_sink_set_callbacks(sink, &callbacks, new SinkLink{this, generation}, freeLink);
-            frames = sink;
+            if (!m_clips)
+                return;
+            std::lock_guard<std::mutex> lock(tap->mutex);
+            if (tap->pipeline)
+                m_clips->tapFrames(tap->pipeline, GST_ELEMENT(sink));
+            else
+                tap->early = GST_ELEMENT(sink);
         },
         reason);
     // Before it plays, so the recorder sees the stream from its start.
-    if (pipeline && frames && m_clips)
-        m_clips->attach(pipeline.get(), GST_ELEMENT(frames));
+    if (pipeline && m_clips) {
+        std::lock_guard<std::mutex> lock(tap->mutex);
+        m_clips->attach(pipeline.get(), tap->early);
+        tap->pipeline = pipeline.get();
+    }
     return pipeline;
 }
 

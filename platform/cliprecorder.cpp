@@ -137,12 +137,8 @@ void ClipRecorder::attach(GstElement *pipeline, GstElement *sink)
         m_open = true;
     }
     const std::weak_ptr<ClipRecorder> self = weak_from_this();
-    g_autoptr(GstPad) pad = gst_element_get_static_pad(sink, "sink");
-    if (pad)
-        gst_pad_add_probe(
-            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-            &ClipRecorder::onPicture, new Tap(self, generation, &ClipRecorder::takeRaw),
-            [](gpointer tap) { delete static_cast<Tap *>(tap); });
+    if (sink)
+        tapSink(sink, generation);
     // Parsers come and go with decoders picked while the pipeline plays.
     g_signal_connect_data(
         pipeline, "deep-element-added", G_CALLBACK(&ClipRecorder::onElementAdded),
@@ -158,6 +154,29 @@ void ClipRecorder::attach(GstElement *pipeline, GstElement *sink)
     }
     g_value_unset(&item);
     gst_iterator_free(elements);
+}
+
+void ClipRecorder::tapFrames(GstElement *pipeline, GstElement *sink)
+{
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_attached || m_pipeline.get() != pipeline)
+            return;
+        generation = m_generation;
+    }
+    tapSink(sink, generation);
+}
+
+void ClipRecorder::tapSink(GstElement *sink, unsigned generation)
+{
+    g_autoptr(GstPad) pad = gst_element_get_static_pad(sink, "sink");
+    if (pad)
+        gst_pad_add_probe(
+            pad, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            &ClipRecorder::onPicture,
+            new Tap(weak_from_this(), generation, &ClipRecorder::takeRaw),
+            [](gpointer tap) { delete static_cast<Tap *>(tap); });
 }
 
 void ClipRecorder::detach(const std::string &why, bool closed)
@@ -242,13 +261,31 @@ void ClipRecorder::takeRaw(Tap &tap, GstBuffer *buffer)
         if (m_mode != Mode::Encoded || !m_keep || !tap.caps || !GST_CLOCK_TIME_IS_VALID(time))
             return;
         time = carryOn(time);
-        if (m_encoder && m_encoder->accepts(tap.caps.get()))
+    }
+    GstCaps *caps = tap.caps.get();
+    CapsPtr decodedCaps;
+    BufferPtr decoded;
+    if (isJpeg(caps)) {
+        std::lock_guard<std::mutex> lock(m_jpegMutex);
+        if (!decodeJpeg(buffer))
+            return;
+        decodedCaps.reset(decodedJpegCaps(caps));
+        // The decoder writes its next picture over this one.
+        decoded.reset(gst_buffer_copy_deep(m_jpeg.picture()));
+        caps = decodedCaps.get();
+        buffer = decoded.get();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (tap.generation != m_generation)
+            return;
+        if (m_encoder && m_encoder->accepts(caps))
             encoder = m_encoder;
     }
     if (!encoder) {
         const unsigned generation = tap.generation;
         encoder = std::make_shared<ClipEncoder>(
-            tap.caps.get(),
+            caps,
             [this, generation](GstCaps *caps, GstBuffer *picture) {
                 takeEncoded(generation, caps, picture);
             },
@@ -264,6 +301,37 @@ void ClipRecorder::takeRaw(Tap &tap, GstBuffer *buffer)
     }
     wake(); // the writing thread looks at the encoder's health
     encoder->push(buffer, time);
+}
+
+bool ClipRecorder::isJpeg(GstCaps *caps)
+{
+    return caps && gst_caps_get_size(caps) > 0 &&
+           gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg");
+}
+
+bool ClipRecorder::decodeJpeg(GstBuffer *buffer)
+{
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return false;
+    // Wanted larger than any camera's picture: never decoded smaller.
+    constexpr int FullSize = 1 << 16;
+    const bool decoded = m_jpeg.decode(map.data, map.size, FullSize, FullSize);
+    gst_buffer_unmap(buffer, &map);
+    return decoded;
+}
+
+// The decoded picture's caps, at the rate the camera's JPEG caps give.
+GstCaps *ClipRecorder::decodedJpegCaps(GstCaps *jpegCaps) const
+{
+    GstVideoInfo info = m_jpeg.info();
+    gint num = 0, den = 1;
+    if (gst_structure_get_fraction(gst_caps_get_structure(jpegCaps, 0), "framerate", &num, &den) &&
+        num > 0 && den > 0) {
+        GST_VIDEO_INFO_FPS_N(&info) = num;
+        GST_VIDEO_INFO_FPS_D(&info) = den;
+    }
+    return gst_video_info_to_caps(&info);
 }
 
 void ClipRecorder::takeParsed(Tap &tap, GstBuffer *buffer)

@@ -3,6 +3,7 @@
 
 #include "clipring.h"
 #include "gstptr.h"
+#include "jpegdecoder.h"
 
 #include <gst/gst.h>
 
@@ -71,9 +72,12 @@ public:
 
     // The camera's side. attach() before the pipeline plays: the recorder
     // taps the raw pictures going into sink and any H.264 parser inside
-    // pipeline. detach() when the pipeline failed (closed false) or the
-    // camera was closed (closed true); why is told for a clip cut short.
+    // pipeline. A sink made later, while the pipeline plays, is given to
+    // tapFrames() (ignored unless pipeline is the one attached). detach()
+    // when the pipeline failed (closed false) or the camera was closed
+    // (closed true); why is told for a clip cut short.
     void attach(GstElement *pipeline, GstElement *sink);
+    void tapFrames(GstElement *pipeline, GstElement *sink);
     void detach(const std::string &why, bool closed);
 
     // Clips on, keeping preroll (at most MaxPreroll) before each request;
@@ -115,8 +119,13 @@ private:
     static GstPadProbeReturn onPicture(GstPad *pad, GstPadProbeInfo *info, gpointer tap);
     static void onElementAdded(GstBin *, GstBin *, GstElement *element, gpointer tap);
     void tapParser(GstElement *parser, unsigned generation);
+    void tapSink(GstElement *sink, unsigned generation);
     void takeRaw(Tap &tap, GstBuffer *buffer);
     void takeParsed(Tap &tap, GstBuffer *buffer);
+    static bool isJpeg(GstCaps *caps);
+    // With m_jpegMutex held.
+    bool decodeJpeg(GstBuffer *buffer);
+    GstCaps *decodedJpegCaps(GstCaps *jpegCaps) const;
     void takeEncoded(unsigned generation, GstCaps *caps, GstBuffer *buffer);
 
     // With m_mutex held:
@@ -166,6 +175,12 @@ private:
     bool m_work = false;
     bool m_quit = false;
     std::thread m_worker;
+
+    // A JPEG camera's pictures reach the tap undecoded; the encoder gets
+    // them decoded at full size. Its own lock: a camera rebuilt may tap on
+    // a new thread while the old one finishes a picture.
+    std::mutex m_jpegMutex;
+    JpegDecoder m_jpeg;
 };
 
 #endif
