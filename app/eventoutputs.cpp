@@ -3,7 +3,10 @@
 #include "pushdispatcher.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
+
+#include <algorithm>
 
 namespace
 {
@@ -24,7 +27,21 @@ QByteArray jpeg(const QImage &frame)
 
 } // namespace
 
-EventOutputs::EventOutputs(PushDispatcher &push, QObject *parent) : QObject(parent), push(push) {}
+EventOutputs::EventOutputs(PushDispatcher &push, EventClips &clips, QObject *parent)
+    : QObject(parent), push(push), clips(clips)
+{
+    connect(&clips, &EventClips::finished, this, &EventOutputs::clipDone);
+}
+
+void EventOutputs::clipDone(const EventClipResult &result)
+{
+    const QString path = QDir::toNativeSeparators(result.path);
+    if (!result.written)
+        emit problem("Could not save the clip " + path +
+                     (result.message.isEmpty() ? QString() : ": " + result.message));
+    else if (!result.message.isEmpty())
+        emit problem("The clip " + path + " ended early: " + result.message);
+}
 
 AlertEvent EventOutputs::notice(const WatchEvent &event) const
 {
@@ -45,6 +62,23 @@ void EventOutputs::started(const WatchEvent &event, const Target &target)
     if (!recording)
         return;
     name = eventFileName(target.folder, target.camera, utc(event.startMs));
+    clipFile.clear();
+    if (target.clips) {
+        const QString path = QDir(target.folder).filePath(name + ".mp4");
+        switch (clips.start(target.device, path)) {
+        case EventClips::Start::Started:
+            clipFile = name + ".mp4";
+            lastClipPath = path;
+            break;
+        case EventClips::Start::Joined:
+            if (!lastClipPath.isEmpty())
+                clipFile = QDir(target.folder).relativeFilePath(lastClipPath);
+            break;
+        case EventClips::Start::Refused:
+            emit problem("No clip of this event: the camera does not keep its pictures for clips");
+            break;
+        }
+    }
     push.eventStarted(notice(event));
 }
 
@@ -67,6 +101,13 @@ void EventOutputs::ended(const WatchEvent &event)
         return;
     }
     recording = false;
+    if (!clipFile.isEmpty()) {
+        // The post-roll counts from the last alerting tick, which the quiet
+        // gap may have passed already.
+        const qint64 since = QDateTime::currentMSecsSinceEpoch() - event.endMs;
+        clips.stop(target.device, int(std::max<qint64>(0, target.postrollMs - since)));
+        record.clipFile = clipFile;
+    }
     AlertEvent end = notice(event);
     end.end = record.end;
     push.eventEnded(end);

@@ -110,6 +110,7 @@ MainWindow::MainWindow(QWidget *parent)
     liveTint->setGeometry(ui->lblLiveImage->geometry());
     liveTint->setAttribute(Qt::WA_TransparentForMouseEvents);
     liveTint->hide();
+    connect(ui->chkRecord, &QCheckBox::toggled, this, &MainWindow::keepClips);
     connect(&eventOutputs, &EventOutputs::problem, this,
             [this](const QString &text) { ui->statusBar->showMessage(text, relayErrorShownMs); });
 }
@@ -210,6 +211,7 @@ void MainWindow::on_cmdBeginCapture_clicked()
     }
 
     loadCameraMask(selectedCamera()->name);
+    keepClips();
     session.start(selectedCamera());
 }
 
@@ -222,6 +224,22 @@ void MainWindow::applyAlertSettings(const AlertSettings &settings)
 void MainWindow::applyOutputSettings(const OutputSettings &settings)
 {
     outputSettings = settings;
+    keepClips();
+}
+
+// The library keeps the pre-roll (and for a raw camera, encodes) only for
+// the camera being watched, and only while its events will have clips.
+void MainWindow::keepClips()
+{
+    const bool wanted = ui->chkRecord->isChecked() && outputSettings.clips() &&
+                        !ui->txtOutputDirPath->text().isEmpty();
+    const Webcam *watched = session.camera() ? session.camera()
+                            : cameras.isEmpty() ? nullptr
+                                                : selectedCamera();
+    for (const Webcam *camera : cameras)
+        eventClips.keep(camera->deviceIndex, wanted && camera == watched
+                                                 ? outputSettings.prerollSeconds * 1000
+                                                 : -1);
 }
 
 void MainWindow::applyPushSettings(const PushSettings &settings)
@@ -296,7 +314,8 @@ void MainWindow::on_actionAlert_Settings_triggered()
         loadIgnoreMask(ignoreMaskPath(camera), QSize(frameWidth, frameHeight), &mask, &error);
         alertDialog->setCamera(camera, mask);
     }
-    alertDialog->setClipsAvailable(false, "The capture library cannot record clips.");
+    alertDialog->setClipsAvailable(EventClips::available(),
+                                   "The capture library cannot record clips.");
     if (alertDialog->exec() != QDialog::Accepted)
         return;
 
@@ -334,6 +353,9 @@ void MainWindow::startEvent(const WatchEvent &event)
     target.camera = session.camera() ? session.camera()->name : QString();
     target.folder = ui->txtOutputDirPath->text();
     target.record = ui->chkRecord->isChecked() && !target.folder.isEmpty();
+    target.clips = outputSettings.clips() && EventClips::available();
+    target.device = session.camera() ? session.camera()->deviceIndex : -1;
+    target.postrollMs = outputSettings.postrollSeconds * 1000;
     eventOutputs.started(event, target);
 }
 
@@ -369,7 +391,10 @@ WatchSettings MainWindow::watchSettings() const
     settings.kernelSizeIndex = ui->comboKernelSize->currentIndex();
     settings.brightness = ui->hSlideBrightnessAdjust->value();
     settings.threshold = ui->hSlideDissimilarity->value();
-    settings.record = ui->chkRecord->isChecked();
+    // Frames are saved where the output is frames (the default), and where
+    // clips are chosen but the library cannot record them.
+    settings.record =
+        ui->chkRecord->isChecked() && (outputSettings.frames() || !EventClips::available());
     settings.onlyDissimilar = ui->chkDissimilar->isChecked();
     settings.alerts = alertSettings;
     return settings;

@@ -82,6 +82,7 @@ private:
     void finishEvent(const EventRecord &record);
     void saveCameraMask(const QString &camera, const QImage &mask);
     void showTint();
+    void keepClips();
     // A modal box with no parent, carrying this window's title and icon.
     void showMessage(QMessageBox::Icon icon, const QString &text);
 
@@ -99,7 +100,8 @@ private:
     AlertSettings alertSettings;
     OutputSettings outputSettings;
     PushDispatcher push;
-    EventOutputs eventOutputs{push};
+    EventClips eventClips;
+    EventOutputs eventOutputs{push, eventClips};
     QLabel *lastAlert;  // in the status bar, once an event started
     QLabel *liveTint;   // over the live picture: painted and steady areas
     QImage ignoredArea; // of the camera being watched

@@ -1,4 +1,5 @@
 #include "alertsettingsdialog.h"
+#include "eventrecord.h"
 #include "fakeescapi.h"
 #include "ignoremask.h"
 #include "mainwindow.h"
@@ -34,6 +35,7 @@ private slots:
 
     void lampIsNoAlert();
     void personIsAnEventWithItsFiles();
+    void eventClipInsteadOfFrames();
     void damagedMaskIsReportedAndIgnored();
     void alertSettingsAppliedAndRemembered();
 
@@ -184,6 +186,54 @@ void TestWindowAlerts::personIsAnEventWithItsFiles()
     const int frames = dir.entryList({"*.jpg"}).size() - 1;
     QVERIFY(frames >= 1 && frames <= 8);
     QCOMPARE(hook.requests, 1);
+    QCOMPARE(modals->count(), 0);
+}
+
+// Clips chosen: the library keeps the pre-roll of the watched camera, the
+// event's clip is named as its other files, ends with the post-roll, and a
+// clip the library could not write is told in the status bar.
+void TestWindowAlerts::eventClipInsteadOfFrames()
+{
+    queueStillRoom(15);
+    for (int i = 0; i < 8; ++i)
+        queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
+    fakeEscapi_setRepeatLast(0, 1);
+
+    auto window = makeWindow();
+    OutputSettings output;
+    output.kind = OutputSettings::Clips;
+    output.prerollSeconds = 7;
+    output.postrollSeconds = 4;
+    window->applyOutputSettings(output);
+    const QString folder = home->filePath("clips");
+    QVERIFY(QDir().mkpath(folder));
+    window->findChild<QLineEdit *>("txtOutputDirPath")->setText(folder + "/");
+    QCOMPARE(fakeEscapi_clipPreroll(0), -1); // Record is off
+    window->findChild<QCheckBox *>("chkRecord")->setChecked(true);
+    auto *button = window->findChild<QPushButton *>("cmdBeginCapture");
+    button->click();
+    QCOMPARE(fakeEscapi_clipPreroll(0), 7000);
+
+    QTRY_VERIFY_WITH_TIMEOUT(QString(fakeEscapi_clipPath(0)).endsWith("_UTC.mp4"), 10000);
+    const QString clip = QString::fromUtf8(fakeEscapi_clipPath(0));
+    QCOMPARE(QFileInfo(clip).absolutePath(), QFileInfo(folder).absoluteFilePath());
+    button->click();
+    const QDir dir(folder);
+    QTRY_COMPARE(dir.entryList({"*.json"}).size(), 1);
+    const QString name = dir.entryList({"*.json"}).first().chopped(5);
+    QCOMPARE(QFileInfo(clip).fileName(), name + ".mp4");
+    const int postroll = fakeEscapi_clipPostroll(0);
+    QVERIFY2(postroll >= 0 && postroll <= 4000, qPrintable(QString::number(postroll)));
+    // The snapshot, and no frames.
+    QCOMPARE(dir.entryList({"*.jpg"}), QStringList{name + ".jpg"});
+    const QVector<EventRecord> records = readEventRecords(folder);
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().clipFile, name + ".mp4");
+
+    fakeEscapi_finishClips(0, 0, "No space left on device");
+    QTRY_COMPARE(statusBar(*window)->currentMessage(),
+                 "Could not save the clip " + QDir::toNativeSeparators(clip) +
+                     ": No space left on device");
     QCOMPARE(modals->count(), 0);
 }
 
