@@ -7,13 +7,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryFile>
+#include <QTest>
 #include <QThread>
 
 #include <gst/gst.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 // Counts the devices again and returns the index of the newest source of
@@ -138,6 +141,19 @@ inline bool runToEnd(const QByteArray &launch)
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     return done;
+}
+
+// Opens on a thread of its own, as the program does: a camera served by
+// this thread's event loop would not start otherwise.
+inline bool openCamera(int device, SimpleCapParams *params)
+{
+    std::atomic<int> opened{-1};
+    std::unique_ptr<QThread> opener(QThread::create([&] { opened = initCapture(device, params); }));
+    opener->start();
+    if (!QTest::qWaitFor([&] { return opener->isFinished(); }, 15000))
+        return false;
+    opener->wait();
+    return opened == 1;
 }
 
 #endif

@@ -105,15 +105,7 @@ void tst_Cameras::mjpegCameraPlaysAndComesBack()
     StderrCapture errors;
     const int device = useCaptureSources("Porch=" + address);
     GuardedFrame frame(480, 320);
-    // Opening blocks while the server needs the event loop: open on a
-    // thread of its own, as the program does.
-    std::atomic<int> opened{-1};
-    QThread *opener = QThread::create([&] { opened = initCapture(device, &frame.params); });
-    opener->start();
-    QVERIFY(QTest::qWaitFor([opener] { return opener->isFinished(); }, 10000));
-    opener->wait();
-    delete opener;
-    QCOMPARE(opened.load(), 1);
+    QVERIFY(openCamera(device, &frame.params));
     m_opened = device;
     QVERIFY(frameArrives(device));
     QVERIFY(near(frame.words[1000], qRgb(0x20, 0x90, 0xd0), 12));
@@ -184,13 +176,7 @@ void tst_Cameras::otherWebAddressesPlay()
     const int device =
         useCaptureSources("Web=http://127.0.0.1:" + QByteArray::number(server.port()) + "/video");
     GuardedFrame frame(480, 320);
-    std::atomic<int> opened{-1};
-    QThread *opener = QThread::create([&] { opened = initCapture(device, &frame.params); });
-    opener->start();
-    QVERIFY(QTest::qWaitFor([opener] { return opener->isFinished(); }, 10000));
-    opener->wait();
-    delete opener;
-    QCOMPARE(opened.load(), 1);
+    QVERIFY(openCamera(device, &frame.params));
     m_opened = device;
     QVERIFY(frameArrives(device));
     if (!pictures.isEmpty())

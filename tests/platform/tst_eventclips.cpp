@@ -25,19 +25,6 @@
 namespace
 {
 
-// Opens on a thread of its own, as the program does: a camera served by
-// this thread's event loop would not start otherwise.
-bool openCamera(int device, SimpleCapParams *params)
-{
-    std::atomic<int> opened{-1};
-    std::unique_ptr<QThread> opener(QThread::create([&] { opened = initCapture(device, params); }));
-    opener->start();
-    if (!QTest::qWaitFor([&] { return opener->isFinished(); }, 15000))
-        return false;
-    opener->wait();
-    return opened == 1;
-}
-
 EventClipStatus statusOf(int device)
 {
     EventClipStatus status{};
