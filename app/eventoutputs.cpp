@@ -52,6 +52,9 @@ AlertEvent EventOutputs::notice(const WatchEvent &event) const
     notice.peakLevel = event.peakLevel;
     notice.peakTime = utc(event.peakMs);
     notice.snapshot = jpeg(event.peakFrame);
+    // Where the clip will be once written; the webhook and MQTT carry it.
+    if (!clipFile.isEmpty())
+        notice.clipPath = QDir(target.folder).filePath(clipFile);
     return notice;
 }
 

@@ -199,7 +199,14 @@ void TestWindowAlerts::eventClipInsteadOfFrames()
         queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
     fakeEscapi_setRepeatLast(0, 1);
 
+    HookSink hook;
+    QVERIFY(hook.isListening());
+    PushSettings push;
+    push.webhook.enabled = true;
+    push.webhook.url = QString("http://127.0.0.1:%1/hook").arg(hook.serverPort());
+
     auto window = makeWindow();
+    window->applyPushSettings(push);
     OutputSettings output;
     output.kind = OutputSettings::Clips;
     output.prerollSeconds = 7;
@@ -217,6 +224,9 @@ void TestWindowAlerts::eventClipInsteadOfFrames()
     QTRY_VERIFY_WITH_TIMEOUT(QString(fakeEscapi_clipPath(0)).endsWith("_UTC.mp4"), 10000);
     const QString clip = QString::fromUtf8(fakeEscapi_clipPath(0));
     QCOMPARE(QFileInfo(clip).absolutePath(), QFileInfo(folder).absoluteFilePath());
+    // The web hook names the clip the event will have.
+    QTRY_COMPARE(hook.requests, 1);
+    QVERIFY2(hook.received.contains(".mp4\""), hook.received.constData());
     button->click();
     const QDir dir(folder);
     QTRY_COMPARE(dir.entryList({"*.json"}).size(), 1);
