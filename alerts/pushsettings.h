@@ -53,6 +53,8 @@ struct PushSettings {
     NtfySettings ntfy;
     WebhookSettings webhook;
 
+    bool anyEnabled() const { return mqtt.enabled || ntfy.enabled || webhook.enabled; }
+
     // Reads the "push/..." keys; a missing or unusable value keeps its default.
     static PushSettings load(const QSettings &settings);
     // From QSettings("Kelvane", "Orvella").

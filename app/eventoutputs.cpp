@@ -62,32 +62,39 @@ void EventOutputs::started(const WatchEvent &event, const Target &target)
 {
     this->target = target;
     recording = target.record;
-    if (!recording)
-        return;
-    name = eventFileName(target.folder, target.camera, utc(event.startMs));
     clipFile.clear();
-    if (target.clips) {
-        const QString path = QDir(target.folder).filePath(name + ".mp4");
-        switch (clips.start(target.device, path)) {
-        case EventClips::Start::Started:
-            clipFile = name + ".mp4";
-            lastClipPath = path;
-            break;
-        case EventClips::Start::Joined:
-            if (!lastClipPath.isEmpty())
-                clipFile = QDir(target.folder).relativeFilePath(lastClipPath);
-            break;
-        case EventClips::Start::Refused:
-            emit problem("No clip of this event: the camera does not keep its pictures for clips");
-            break;
-        }
+    if (recording) {
+        name = eventFileName(target.folder, target.camera, utc(event.startMs));
+        if (target.clips)
+            startClip();
     }
-    push.eventStarted(notice(event));
+    // The push channels have switches of their own: they go out with Record
+    // off as well. Without any, no snapshot is encoded for them.
+    if (push.settings().anyEnabled())
+        push.eventStarted(notice(event));
+}
+
+void EventOutputs::startClip()
+{
+    const QString path = QDir(target.folder).filePath(name + ".mp4");
+    switch (clips.start(target.device, path)) {
+    case EventClips::Start::Started:
+        clipFile = name + ".mp4";
+        lastClipPath = path;
+        break;
+    case EventClips::Start::Joined:
+        if (!lastClipPath.isEmpty())
+            clipFile = QDir(target.folder).relativeFilePath(lastClipPath);
+        break;
+    case EventClips::Start::Refused:
+        emit problem("No clip of this event: the camera does not keep its pictures for clips");
+        break;
+    }
 }
 
 void EventOutputs::updated(const WatchEvent &event)
 {
-    if (recording)
+    if (push.settings().anyEnabled())
         push.eventUpdated(notice(event));
 }
 
@@ -99,11 +106,6 @@ void EventOutputs::ended(const WatchEvent &event)
     record.end = utc(event.endMs);
     record.peakLevel = event.peakLevel;
     record.peakTime = utc(event.peakMs);
-    if (!recording) {
-        emit finished(record);
-        return;
-    }
-    recording = false;
     if (!clipFile.isEmpty()) {
         // The post-roll counts from the last alerting tick, which the quiet
         // gap may have passed already.
@@ -111,9 +113,17 @@ void EventOutputs::ended(const WatchEvent &event)
         clips.stop(target.device, int(std::max<qint64>(0, target.postrollMs - since)));
         record.clipFile = clipFile;
     }
-    AlertEvent end = notice(event);
-    end.end = record.end;
-    push.eventEnded(end);
+    if (push.settings().anyEnabled()) {
+        AlertEvent end = notice(event);
+        end.end = record.end;
+        push.eventEnded(end);
+    }
+    clipFile.clear();
+    if (!recording) {
+        emit finished(record);
+        return;
+    }
+    recording = false;
 
     record.folder = target.folder;
     const QString snapshot = name + ".jpg";

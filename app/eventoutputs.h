@@ -11,7 +11,7 @@
 
 class PushDispatcher;
 
-// What an event leaves behind once Record is on: the push messages, and in
+// What an event leaves behind: the push messages, and once Record is on, in
 // the output folder a JPEG snapshot of its highest tick, its record and,
 // where clips are chosen, its clip. What an event goes to is decided when it
 // starts.
@@ -53,6 +53,7 @@ signals:
 
 private:
     AlertEvent notice(const WatchEvent &event) const;
+    void startClip();
     void clipDone(const EventClipResult &result);
 
     PushDispatcher &push;

@@ -36,6 +36,7 @@ private slots:
     void lampIsNoAlert();
     void personIsAnEventWithItsFiles();
     void eventClipInsteadOfFrames();
+    void pushGoesOutWithRecordOff();
     void damagedMaskIsReportedAndIgnored();
     void alertSettingsAppliedAndRemembered();
 
@@ -244,6 +245,28 @@ void TestWindowAlerts::eventClipInsteadOfFrames()
     QTRY_COMPARE(statusBar(*window)->currentMessage(),
                  "Could not save the clip " + QDir::toNativeSeparators(clip) +
                      ": No space left on device");
+    QCOMPARE(modals->count(), 0);
+}
+
+// The push channels have their own switches; Record only decides the files.
+void TestWindowAlerts::pushGoesOutWithRecordOff()
+{
+    HookSink hook;
+    QVERIFY(hook.isListening());
+    PushSettings push;
+    push.webhook.enabled = true;
+    push.webhook.url = QString("http://127.0.0.1:%1/hook").arg(hook.serverPort());
+    queueStillRoom(15);
+    for (int i = 0; i < 8; ++i)
+        queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
+    fakeEscapi_setRepeatLast(0, 1);
+
+    auto window = makeWindow();
+    window->applyPushSettings(push);
+    QVERIFY(!window->findChild<QCheckBox *>("chkRecord")->isChecked());
+    window->findChild<QPushButton *>("cmdBeginCapture")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(hook.requests, 1, 10000);
+    QVERIFY(hook.received.contains("\"clip\":null"));
     QCOMPARE(modals->count(), 0);
 }
 
