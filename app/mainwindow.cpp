@@ -233,9 +233,9 @@ void MainWindow::keepClips()
 {
     const bool wanted = ui->chkRecord->isChecked() && outputSettings.clips() &&
                         !ui->txtOutputDirPath->text().isEmpty();
-    const Webcam *watched = session.camera() ? session.camera()
-                            : cameras.isEmpty() ? nullptr
-                                                : selectedCamera();
+    if (cameras.isEmpty())
+        return;
+    const Webcam *watched = session.camera() ? session.camera() : selectedCamera();
     for (const Webcam *camera : cameras)
         eventClips.keep(camera->deviceIndex, wanted && camera == watched
                                                  ? outputSettings.prerollSeconds * 1000

@@ -37,6 +37,8 @@ public:
     // next decode of the same layout.
     const GstVideoInfo &info() const { return m_info; }
     GstBuffer *picture() const { return m_picture.get(); }
+    // Hands the last picture over; the next decode makes a new buffer.
+    BufferPtr takePicture() { return std::move(m_picture); }
 
 private:
     bool layOut(GstVideoFormat format, int width, int height, bool yuv);

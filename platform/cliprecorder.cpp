@@ -270,8 +270,8 @@ void ClipRecorder::takeRaw(Tap &tap, GstBuffer *buffer)
         if (!decodeJpeg(buffer))
             return;
         decodedCaps.reset(decodedJpegCaps(caps));
-        // The decoder writes its next picture over this one.
-        decoded.reset(gst_buffer_copy_deep(m_jpeg.picture()));
+        // The encoder may still read it while the next one is decoded.
+        decoded = m_jpeg.takePicture();
         caps = decodedCaps.get();
         buffer = decoded.get();
     }

@@ -103,6 +103,23 @@ public:
     int requests = 0;
 };
 
+// The still room, then someone walks across the hall and stands still.
+void queuePersonWalkingIn()
+{
+    queueStillRoom(15);
+    for (int i = 0; i < 8; ++i)
+        queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
+    fakeEscapi_setRepeatLast(0, 1);
+}
+
+PushSettings webhookTo(const HookSink &hook)
+{
+    PushSettings push;
+    push.webhook.enabled = true;
+    push.webhook.url = QString("http://127.0.0.1:%1/hook").arg(hook.serverPort());
+    return push;
+}
+
 } // namespace
 
 void TestWindowAlerts::init()
@@ -150,15 +167,9 @@ void TestWindowAlerts::personIsAnEventWithItsFiles()
 {
     HookSink hook;
     QVERIFY(hook.isListening());
-    PushSettings push;
-    push.webhook.enabled = true;
-    push.webhook.url = QString("http://127.0.0.1:%1/hook").arg(hook.serverPort());
+    const PushSettings push = webhookTo(hook);
 
-    queueStillRoom(15);
-    // Someone walks across the hall, then stands still.
-    for (int i = 0; i < 8; ++i)
-        queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
-    fakeEscapi_setRepeatLast(0, 1);
+    queuePersonWalkingIn();
 
     auto window = makeWindow();
     window->applyPushSettings(push);
@@ -195,16 +206,11 @@ void TestWindowAlerts::personIsAnEventWithItsFiles()
 // clip the library could not write is told in the status bar.
 void TestWindowAlerts::eventClipInsteadOfFrames()
 {
-    queueStillRoom(15);
-    for (int i = 0; i < 8; ++i)
-        queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
-    fakeEscapi_setRepeatLast(0, 1);
+    queuePersonWalkingIn();
 
     HookSink hook;
     QVERIFY(hook.isListening());
-    PushSettings push;
-    push.webhook.enabled = true;
-    push.webhook.url = QString("http://127.0.0.1:%1/hook").arg(hook.serverPort());
+    const PushSettings push = webhookTo(hook);
 
     auto window = makeWindow();
     window->applyPushSettings(push);
@@ -253,13 +259,8 @@ void TestWindowAlerts::pushGoesOutWithRecordOff()
 {
     HookSink hook;
     QVERIFY(hook.isListening());
-    PushSettings push;
-    push.webhook.enabled = true;
-    push.webhook.url = QString("http://127.0.0.1:%1/hook").arg(hook.serverPort());
-    queueStillRoom(15);
-    for (int i = 0; i < 8; ++i)
-        queue(withNoise(withPerson(room, QRect(40 + 40 * i, 60, 110, 240)), 3, 50 + quint32(i)));
-    fakeEscapi_setRepeatLast(0, 1);
+    const PushSettings push = webhookTo(hook);
+    queuePersonWalkingIn();
 
     auto window = makeWindow();
     window->applyPushSettings(push);
