@@ -62,7 +62,6 @@ void EventOutputs::started(const WatchEvent &event, const Target &target)
 {
     this->target = target;
     recording = target.record;
-    sentPeak = event.peakLevel;
     clipFile.clear();
     if (recording) {
         name = eventFileName(target.folder, target.camera, utc(event.startMs));
@@ -93,13 +92,8 @@ void EventOutputs::startClip()
     }
 }
 
-// Every alerting tick updates the event; the channels only tell of a higher
-// peak, so only then is a snapshot encoded for them.
 void EventOutputs::updated(const WatchEvent &event)
 {
-    if (event.peakLevel <= sentPeak)
-        return;
-    sentPeak = event.peakLevel;
     if (push.settings().anyEnabled())
         push.eventUpdated(notice(event));
 }

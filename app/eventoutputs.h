@@ -60,7 +60,6 @@ private:
     EventClips &clips;
     Target target;
     bool recording = false;
-    int sentPeak = 0; // the open event's peak as the push channels last had it
     QString name;
     QString clipFile;     // the open event's clip, in target.folder
     QString lastClipPath; // the last clip started, which an event may join
