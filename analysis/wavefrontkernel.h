@@ -19,6 +19,7 @@
 // function is instantiated, so code built for AVX2 never ends up called
 // from elsewhere on a processor without it.
 
+#include "mediannetworks.h"
 #include "sortingnetwork.h"
 
 #include <QtGlobal>
@@ -53,10 +54,25 @@ template <typename T> inline void copyWires(const T *from, int count, T *to)
         to[i] = from[i];
 }
 
+// The median of a window of sorted rows; side 3 takes a way of its own.
+template <int Side> constexpr sortingnetwork::Network medianOfSortedRows()
+{
+    sortingnetwork::Network net;
+    auto take = [&net](const auto &exchanges, int output) {
+        for (const sortingnetwork::Exchange &e : exchanges)
+            net.exchanges[net.size++] = e;
+        net.output = output;
+    };
+    if constexpr (Side == 5)
+        take(sortingnetwork::median5, sortingnetwork::median5Output);
+    else if constexpr (Side == 7)
+        take(sortingnetwork::median7, sortingnetwork::median7Output);
+    return net;
+}
+
 template <int Side> struct WindowNetworks {
     static constexpr sortingnetwork::Network sortRow = sortingnetwork::sortNetwork(Side);
-    static constexpr sortingnetwork::Network median =
-        sortingnetwork::medianOfSortedRowsNetwork(Side);
+    static constexpr sortingnetwork::Network median = medianOfSortedRows<Side>();
 };
 
 template <typename V> inline void exchange(typename V::T &low, typename V::T &high)

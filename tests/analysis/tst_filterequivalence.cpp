@@ -1,4 +1,6 @@
 #include "imagefilter.h"
+#include "mediannetworkcheck.h"
+#include "mediannetworks.h"
 #include "referencefilter.h"
 #include "sampleframes.h"
 
@@ -44,6 +46,17 @@ private:
     }
 
 private slots:
+    // The vector median's networks, on every input of zeros and ones: by
+    // the zero-one principle, then on every input.
+    void medianNetworks()
+    {
+        using namespace sortingnetwork;
+        QVERIFY(selectsMedianOfSortedRows(median5, int(std::size(median5)), median5Output, 5));
+        QVERIFY(selectsMedianOfSortedRows(median7, int(std::size(median7)), median7Output, 7));
+        // The check itself fails a network one exchange short.
+        QVERIFY(!selectsMedianOfSortedRows(median5, int(std::size(median5)) - 1, median5Output, 5));
+    }
+
     void fullFrames_data()
     {
         QTest::addColumn<int>("kernelSize");
