@@ -48,11 +48,6 @@ inline bool selectsMedianOfSortedRows(const Exchange *exchanges, int size, int o
     return wire[output] == median;
 }
 
-inline bool selectsMedianOfSortedRows(const Network &net, int side)
-{
-    return selectsMedianOfSortedRows(net.exchanges, net.size, net.output, side);
-}
-
 } // namespace sortingnetwork
 
 #endif

@@ -43,17 +43,16 @@ constexpr void oddEvenMerge(int lo, int hi, int r, AddExchange &addExchange)
     }
 }
 
-// Batcher's merge sort of wires lo .. hi (a power of two of them), whose
-// blocks of sortedBlock wires are sorted already. Depth first, so each
-// stretch of the network works on few wires at a time.
+// Batcher's merge sort of wires lo .. hi (a power of two of them). Depth
+// first, so each stretch of the network works on few wires at a time.
 template <typename AddExchange>
-constexpr void oddEvenMergeSort(int lo, int hi, int sortedBlock, AddExchange &addExchange)
+constexpr void oddEvenMergeSort(int lo, int hi, AddExchange &addExchange)
 {
-    if (hi - lo + 1 <= sortedBlock)
+    if (hi <= lo)
         return;
     const int mid = lo + (hi - lo) / 2;
-    oddEvenMergeSort(lo, mid, sortedBlock, addExchange);
-    oddEvenMergeSort(mid + 1, hi, sortedBlock, addExchange);
+    oddEvenMergeSort(lo, mid, addExchange);
+    oddEvenMergeSort(mid + 1, hi, addExchange);
     oddEvenMerge(lo, hi, 1, addExchange);
 }
 
@@ -67,7 +66,7 @@ constexpr Network sortNetwork(int side)
         if (b < side)
             net.exchanges[net.size++] = {a, b};
     };
-    oddEvenMergeSort(0, powerOfTwoAtLeast(side) - 1, 1, addExchange);
+    oddEvenMergeSort(0, powerOfTwoAtLeast(side) - 1, addExchange);
     return net;
 }
 

@@ -45,15 +45,10 @@ std::vector<Exchange> feedingOutput(const std::vector<Exchange> &net, int output
 // Appends the exchanges sorting `wires` (in that order, smallest first).
 void sortWires(const std::vector<int> &wires, std::vector<Exchange> &net)
 {
-    int padded = 1;
-    while (padded < int(wires.size()))
-        padded *= 2;
-    auto addExchange = [&](int a, int b) {
-        if (b < int(wires.size()))
-            net.push_back({wires[size_t(a)], wires[size_t(b)]});
-    };
-    if (wires.size() > 1)
-        sortingnetwork::oddEvenMergeSort(0, padded - 1, 1, addExchange);
+    const sortingnetwork::Network sort = sortingnetwork::sortNetwork(int(wires.size()));
+    for (int i = 0; i < sort.size; ++i)
+        net.push_back(
+            {wires[size_t(sort.exchanges[i].low)], wires[size_t(sort.exchanges[i].high)]});
 }
 
 Found startingNetwork(int side)
