@@ -8,8 +8,26 @@
 #define ORVELLA_X86_CPUID
 #endif
 
+#include <cstdlib>
+#include <cstring>
+
 namespace
 {
+
+// ORVELLA_CPU_LIMIT=sse2, avx2 or avx512 leaves out the instruction sets
+// above the one named, so that tests and benchmarks can run the other paths
+// on a processor that has them all.
+int limit()
+{
+    const char *name = std::getenv("ORVELLA_CPU_LIMIT");
+    if (!name)
+        return 3;
+    const char *const levels[] = {"sse2", "avx2", "avx512"};
+    for (int level = 0; level < 3; ++level)
+        if (std::strcmp(name, levels[level]) == 0)
+            return level;
+    return 3;
+}
 
 #ifdef ORVELLA_X86_CPUID
 // Registers eax, ebx, ecx, edx of the leaf; false when there is no such leaf.
@@ -66,6 +84,12 @@ bool detectAvx512()
                lengths = (r[1] >> 31) & 1;
     return foundation && bytesWords && lengths;
 }
+
+bool detectAvx512Vbmi()
+{
+    unsigned r[4];
+    return detectAvx512() && cpuid(7, r) && ((r[2] >> 1) & 1);
+}
 #else
 bool detectAvx2()
 {
@@ -76,18 +100,29 @@ bool detectAvx512()
 {
     return false;
 }
+
+bool detectAvx512Vbmi()
+{
+    return false;
+}
 #endif
 
 } // namespace
 
 bool cpuHasAvx2()
 {
-    static const bool avx2 = detectAvx2();
+    static const bool avx2 = limit() >= 1 && detectAvx2();
     return avx2;
 }
 
 bool cpuHasAvx512()
 {
-    static const bool avx512 = detectAvx512();
+    static const bool avx512 = limit() >= 2 && detectAvx512();
     return avx512;
+}
+
+bool cpuHasAvx512Vbmi()
+{
+    static const bool vbmi = limit() >= 3 && detectAvx512Vbmi();
+    return vbmi;
 }

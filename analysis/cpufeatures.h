@@ -9,4 +9,7 @@ bool cpuHasAvx2();
 // 256-bit vectors (VL).
 bool cpuHasAvx512();
 
+// AVX-512 as above, with the byte permutes (VBMI) on 512-bit vectors.
+bool cpuHasAvx512Vbmi();
+
 #endif

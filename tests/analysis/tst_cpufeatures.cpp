@@ -27,6 +27,15 @@ private slots:
         QSKIP("no compiler check to compare with");
 #endif
     }
+
+    void avx512VbmiAsTheCompilerSees()
+    {
+#if defined(__GNUC__) && defined(__x86_64__)
+        QCOMPARE(cpuHasAvx512Vbmi(), cpuHasAvx512() && __builtin_cpu_supports("avx512vbmi"));
+#else
+        QSKIP("no compiler check to compare with");
+#endif
+    }
 };
 
 QTEST_GUILESS_MAIN(CpuFeaturesTest)
