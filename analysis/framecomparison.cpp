@@ -1,6 +1,6 @@
 #include "framecomparison.h"
 
-#ifdef ORVELLA_CHANNEL_SUMS
+#ifdef ORVELLA_X86_DISPATCH
 #include "channelsums.h"
 #include "cpufeatures.h"
 #endif
@@ -144,7 +144,7 @@ private:
 
     quint64 rowUnits(const quint32 *pixels, int width) const
     {
-#ifdef ORVELLA_CHANNEL_SUMS
+#ifdef ORVELLA_X86_DISPATCH
         if (splitUsable && cpuHasAvx512Vbmi()) {
             const ChannelSums sums = channelSumsAvx512Vbmi(pixels, width, restOf);
             return sums.bytes * step + sums.looked;

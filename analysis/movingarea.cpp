@@ -1,5 +1,10 @@
 #include "movingarea.h"
 
+#ifdef ORVELLA_X86_DISPATCH
+#include "cpufeatures.h"
+#include "darkenedpixels.h"
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -29,6 +34,10 @@ int bitCount(int bits)
 void countRun(const quint32 *pixels, const uchar *skip, int count, int minimum, int &moved,
               int &counted)
 {
+#ifdef ORVELLA_X86_DISPATCH
+    if (cpuHasAvx512())
+        return countDarkenedAvx512(pixels, skip, count, minimum, moved, counted);
+#endif
     int x = 0;
 #ifdef __SSE2__
     // Per pixel dR + dG + dB: the bytes widened to 16 bits and added in
@@ -89,6 +98,13 @@ QImage movedBlocks(const QImage &difference, const QImage &ignored, int blockSiz
             const auto *line = reinterpret_cast<const quint32 *>(difference.constScanLine(y));
             const uchar *skip = masked && y < ignored.height() ? ignored.constScanLine(y) : nullptr;
             const int maskWidth = skip ? std::min(width, ignored.width()) : 0;
+#ifdef ORVELLA_X86_DISPATCH
+            if (!skip && cpuHasAvx512()) {
+                countDarkenedBlocksAvx512(line, width, blockSize, minimumDarkening, moved.data(),
+                                          counted.data());
+                continue;
+            }
+#endif
             for (int column = 0; column < columns; ++column) {
                 const int left = column * blockSize;
                 const int right = std::min(width, left + blockSize);

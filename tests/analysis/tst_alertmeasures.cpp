@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 // The image measures the alert guards judge by.
 class AlertMeasuresTest : public QObject
@@ -53,6 +54,26 @@ private:
                 if (image.valid(x, y))
                     image.scanLine(y)[x] = 255;
         return image;
+    }
+
+    // How many pixels of each area moved, and how many count, the plain way.
+    static QVector<QPoint> plainMovedCounts(const QImage &difference, const QImage &ignored,
+                                            int blockSize, int minimum)
+    {
+        const int columns = (difference.width() + blockSize - 1) / blockSize;
+        const int rows = (difference.height() + blockSize - 1) / blockSize;
+        QVector<QPoint> counts(columns * rows); // x moved, y counted
+        for (int y = 0; y < difference.height(); ++y) {
+            for (int x = 0; x < difference.width(); ++x) {
+                if (ignored.valid(x, y) && ignored.constScanLine(y)[x])
+                    continue;
+                QPoint &count = counts[y / blockSize * columns + x / blockSize];
+                count.ry() += 1;
+                const QRgb d = difference.pixel(x, y);
+                count.rx() += qRed(d) + qGreen(d) + qBlue(d) >= minimum ? 1 : 0;
+            }
+        }
+        return counts;
     }
 
 private slots:
@@ -154,6 +175,56 @@ private slots:
             difference, painted.isNull() ? QImage() : mask(white.size(), painted), 16, 90, 64);
         QCOMPARE(blocks.size(), QSize(30, 20));
         QCOMPARE(movedShare(blocks), share);
+    }
+
+    // Any size, block size and mask, with darkenings around the minimum.
+    void movedBlocksMatchPlainCount_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("blockSize");
+        QTest::addColumn<QSize>("maskSize");
+        const QSize none;
+        QTest::newRow("camera, no mask") << QSize(480, 320) << 16 << none;
+        QTest::newRow("camera, mask") << QSize(480, 320) << 16 << QSize(480, 320);
+        QTest::newRow("odd size, blocks of 7") << QSize(37, 23) << 7 << none;
+        QTest::newRow("odd size, narrower mask") << QSize(101, 45) << 20 << QSize(50, 30);
+        QTest::newRow("wider mask") << QSize(40, 40) << 16 << QSize(60, 20);
+        QTest::newRow("one pixel") << QSize(1, 1) << 16 << none;
+    }
+
+    void movedBlocksMatchPlainCount()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, blockSize);
+        QFETCH(QSize, maskSize);
+        std::mt19937 random(quint32(size.width() * 7 + blockSize));
+        QImage difference(size, QImage::Format_ARGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                difference.setPixel(
+                    x, y, qRgb(int(random() % 61), int(random() % 61), int(random() % 61)));
+        QImage ignored;
+        if (maskSize.isValid()) {
+            ignored = QImage(maskSize, QImage::Format_Grayscale8);
+            for (int y = 0; y < maskSize.height(); ++y)
+                for (int x = 0; x < maskSize.width(); ++x)
+                    ignored.scanLine(y)[x] = random() % 3 == 0 ? 255 : 0;
+            // A stretch painted whole and one left whole.
+            if (maskSize.height() > 2)
+                std::fill_n(ignored.scanLine(1), maskSize.width(), uchar(255));
+        }
+        // The verdicts agree for every number of pixels an area needs
+        // exactly when the counts agree.
+        const QVector<QPoint> counts = plainMovedCounts(difference, ignored, blockSize, 90);
+        for (int minimumPixels = 1; minimumPixels <= blockSize * blockSize; ++minimumPixels) {
+            const QImage blocks = movedBlocks(difference, ignored, blockSize, 90, minimumPixels);
+            for (int i = 0; i < counts.size(); ++i) {
+                const QPoint count = counts[i];
+                const int expected = count.y() == 0 ? 0 : count.x() >= minimumPixels ? 255 : 1;
+                QCOMPARE(int(blocks.constScanLine(i / blocks.width())[i % blocks.width()]),
+                         expected);
+            }
+        }
     }
 
     void scatteredChangesMoveNoArea()
