@@ -6,7 +6,6 @@
 #endif
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -99,42 +98,105 @@ int keepCounted(const quint32 *row, const uchar *skip, int width, quint32 *out)
     return kept;
 }
 
-// The running sum of the terms d / 255 / 3 (red, green, blue, pixel by
-// pixel) that a plain loop of double additions gives, bit for bit.
+// The terms d / 255 / 3 as a plain loop computes them.
+struct Terms {
+    double of[256];
+    Terms()
+    {
+        for (int d = 0; d < 256; ++d)
+            of[d] = double(d) / 255 / 3;
+    }
+};
+
+const Terms &terms()
+{
+    static const Terms computed;
+    return computed;
+}
+
+// Each term in whole units 2^(e - 52) of binade e; unusable if a term lies
+// half way between two. Also step and restOf[] with unitsOf[d] = d * step +
+// restOf[d], if some step leaves every rest a byte: the terms grow by a
+// 765th each, so unitsOf[255] / 255 is that step give or take one.
+struct BinadeTable {
+    quint64 unitsOf[256];
+    quint64 step = 0;
+    uchar restOf[256] = {};
+    bool usable = true;
+    bool split = false;
+
+    explicit BinadeTable(int e)
+    {
+        for (int d = 0; d < 256; ++d) {
+            const double scaled = std::ldexp(terms().of[d], 52 - e); // exact
+            const double whole = std::floor(scaled);
+            const double rest = scaled - whole; // exact
+            if (rest == 0.5)
+                usable = false;
+            unitsOf[d] = quint64(whole) + (rest > 0.5 ? 1 : 0);
+        }
+        const quint64 about = unitsOf[255] / 255;
+        for (quint64 candidate : {about, about - 1, about + 1}) {
+            bool fits = candidate > 0 && candidate <= about + 1;
+            for (int d = 0; d < 256 && fits; ++d)
+                fits = unitsOf[d] >= d * candidate && unitsOf[d] - d * candidate <= 255;
+            if (fits) {
+                step = candidate;
+                for (int d = 0; d < 256; ++d)
+                    restOf[d] = uchar(unitsOf[d] - d * candidate);
+                split = true;
+                return;
+            }
+        }
+    }
+};
+
+// The tables of binades 0 to 62, made once: a frame's sum passes through a
+// dozen of them.
+const BinadeTable *binadeTable(int e)
+{
+    static const std::vector<BinadeTable> tables = [] {
+        std::vector<BinadeTable> made;
+        made.reserve(63);
+        for (int binade = 0; binade < 63; ++binade)
+            made.emplace_back(binade);
+        return made;
+    }();
+    return e >= 0 && e < int(tables.size()) ? &tables[size_t(e)] : nullptr;
+}
+
+// The running sum of the terms (red, green, blue, pixel by pixel) that a
+// plain loop of double additions gives, bit for bit.
 //
 // Once the sum is at least 1, it is a whole number of units 2^(e - 52),
 // where 2^e <= sum < 2^(e + 1), and while it stays below 2^(e + 1) adding
 // a term rounds to the nearest whole unit. Where no term is exactly half
 // way between two units, each addition just adds that term's own whole
-// number of units, which does not depend on the sum so far: a row is then
-// added as integers in any order. Rows that leave the binade, or whose
-// binade has a half-way term, take the double additions one by one.
+// number of units, which does not depend on the sum so far: a stretch of a
+// row is then added as integers in any order. Stretches that leave the
+// binade, or whose binade has a half-way term, take the double additions
+// one by one.
 //
 // A term's units are d * step + restOf[d], with restOf[d] a byte, so a
-// row's units are step times the sum of its bytes plus the sum of their
+// stretch's units are step times the sum of its bytes plus the sum of their
 // rests. Where the processor can look bytes up in vectors, that takes far
 // fewer instructions than a table entry a byte.
 class RunningSum
 {
 public:
-    RunningSum()
-    {
-        for (int d = 0; d < 256; ++d)
-            term[d] = double(d) / 255 / 3;
-    }
-
     void addRow(const quint32 *pixels, int width)
     {
-        // The row's units, added up unless that could overflow (width is at
-        // least 1); they count if the sum stays inside its binade.
-        if (exact && unitsOf[255] <= std::numeric_limits<quint64>::max() / 3 / quint64(width)) {
-            const quint64 row = rowUnits(pixels, width);
-            if (row < top - units) {
-                units += row;
-                return;
-            }
+        if (addUnits(pixels, width))
+            return;
+        // Somewhere in the row the sum leaves its binade (or it is not in
+        // one that can be added as integers): stretch by stretch, so that
+        // only the stretch where that happens is added term by term.
+        constexpr int stretch = 64;
+        for (int x = 0; x < width; x += stretch) {
+            const int count = std::min(stretch, width - x);
+            if (!addUnits(pixels + x, count))
+                addTerms(pixels + x, count);
         }
-        addTerms(pixels, width);
     }
 
     double value() const { return exact ? std::ldexp(double(units), binade - 52) : plain; }
@@ -142,28 +204,44 @@ public:
 private:
     static constexpr quint64 top = quint64(1) << 53;
 
-    quint64 rowUnits(const quint32 *pixels, int width) const
+    // Adds count pixels' units if the sum stays inside its binade; false
+    // and nothing added otherwise. Not tried where the sum could overflow.
+    bool addUnits(const quint32 *pixels, int count)
+    {
+        if (!exact ||
+            table->unitsOf[255] > std::numeric_limits<quint64>::max() / 3 / quint64(count))
+            return false;
+        const quint64 added = unitsOf(pixels, count);
+        if (added >= top - units)
+            return false;
+        units += added;
+        return true;
+    }
+
+    quint64 unitsOf(const quint32 *pixels, int count) const
     {
 #ifdef ORVELLA_X86_DISPATCH
-        if (splitUsable && cpuHasAvx512Vbmi()) {
-            const ChannelSums sums = channelSumsAvx512Vbmi(pixels, width, restOf);
-            return sums.bytes * step + sums.looked;
+        if (table->split && cpuHasAvx512Vbmi()) {
+            const ChannelSums sums = channelSumsAvx512Vbmi(pixels, count, table->restOf);
+            return sums.bytes * table->step + sums.looked;
         }
 #endif
+        const quint64 *units = table->unitsOf;
         quint64 red = 0, green = 0, blue = 0;
-        for (int x = 0; x < width; ++x) {
+        for (int x = 0; x < count; ++x) {
             const quint32 d = pixels[x];
-            red += unitsOf[d >> 16 & 0xFF];
-            green += unitsOf[d >> 8 & 0xFF];
-            blue += unitsOf[d & 0xFF];
+            red += units[d >> 16 & 0xFF];
+            green += units[d >> 8 & 0xFF];
+            blue += units[d & 0xFF];
         }
         return red + green + blue;
     }
 
-    void addTerms(const quint32 *pixels, int width)
+    void addTerms(const quint32 *pixels, int count)
     {
+        const double *term = terms().of;
         double sum = value();
-        for (int x = 0; x < width; ++x) {
+        for (int x = 0; x < count; ++x) {
             const quint32 d = pixels[x];
             // Adding zero leaves the sum as it is.
             if (d & 0xFFFFFF) {
@@ -182,59 +260,15 @@ private:
         if (sum < 1.0)
             return;
         const int e = std::ilogb(sum);
-        if (e != tableBinade)
-            makeTable(e);
-        if (!tableUsable)
+        table = binadeTable(e);
+        if (!table || !table->usable)
             return;
         binade = e;
         units = quint64(std::ldexp(sum, 52 - e));
         exact = true;
     }
 
-    // Each term in whole units of binade e; unusable if a term lies half way.
-    void makeTable(int e)
-    {
-        tableBinade = e;
-        tableUsable = true;
-        for (int d = 0; d < 256; ++d) {
-            const double scaled = std::ldexp(term[d], 52 - e); // exact
-            const double whole = std::floor(scaled);
-            const double rest = scaled - whole; // exact
-            if (rest == 0.5)
-                tableUsable = false;
-            unitsOf[d] = quint64(whole) + (rest > 0.5 ? 1 : 0);
-        }
-        splitTable();
-    }
-
-    // step and restOf[] for unitsOf[], if some step leaves every rest a
-    // byte. The terms grow by a 765th each, so unitsOf[255] / 255 is that
-    // step give or take one.
-    void splitTable()
-    {
-        splitUsable = false;
-        const quint64 about = unitsOf[255] / 255;
-        for (quint64 candidate : {about, about - 1, about + 1}) {
-            bool fits = candidate > 0;
-            for (int d = 0; d < 256 && fits; ++d)
-                fits = unitsOf[d] >= d * candidate && unitsOf[d] - d * candidate <= 255;
-            if (fits) {
-                step = candidate;
-                for (int d = 0; d < 256; ++d)
-                    restOf[d] = uchar(unitsOf[d] - d * candidate);
-                splitUsable = true;
-                return;
-            }
-        }
-    }
-
-    double term[256];
-    quint64 unitsOf[256];
-    quint64 step = 0;
-    uchar restOf[256];
-    bool splitUsable = false;
-    int tableBinade = INT_MIN;
-    bool tableUsable = false;
+    const BinadeTable *table = nullptr;
     double plain = 0.0;
     bool exact = false;
     int binade = 0;
