@@ -1,14 +1,16 @@
 #ifndef ORVELLA_MEDIANNETWORKCHECK_H
 #define ORVELLA_MEDIANNETWORKCHECK_H
 
-// Whether a network picks the median of side x side values given as rows
-// that are each sorted (wire row * side + column).
+// Whether a network picks the median of values given as rows that are each
+// sorted: row lengths[0] on the first wires, row lengths[1] after it, and so
+// on (a square window of side n is n rows of n, wire row * n + column).
 //
 // A network of compare-exchanges commutes with every threshold, so it
 // selects the median of all such inputs exactly when it does so for every
 // input of zeros and ones; sorted rows of zeros and ones are given by how
-// many zeros each row starts with. That is (side + 1)^side inputs, run 64 at
-// a time as the bits of a word. For the tests and the network search only.
+// many zeros each row starts with. That is the product of (length + 1) over
+// the rows, run 64 at a time as the bits of a word. For the tests and the
+// network search only.
 
 #include "sortingnetwork.h"
 
@@ -18,21 +20,26 @@
 namespace sortingnetwork
 {
 
-inline bool selectsMedianOfSortedRows(const Exchange *exchanges, int size, int output, int side)
+inline bool selectsMedianOfSortedRows(const Exchange *exchanges, int size, int output,
+                                      const std::vector<int> &lengths)
 {
-    const int wires = side * side;
-    int inputs = 1;
-    for (int row = 0; row < side; ++row)
-        inputs *= side + 1;
+    int wires = 0, inputs = 1;
+    for (int length : lengths) {
+        wires += length;
+        inputs *= length + 1;
+    }
     const int words = (inputs + 63) / 64;
     std::vector<std::vector<std::uint64_t>> wire(wires, std::vector<std::uint64_t>(words));
     std::vector<std::uint64_t> median(words);
     for (int n = 0; n < inputs; ++n) {
         const std::uint64_t bit = std::uint64_t(1) << (n % 64);
-        int rest = n, ones = 0;
-        for (int row = 0; row < side; ++row, rest /= side + 1)
-            for (int column = rest % (side + 1); column < side; ++column, ++ones)
-                wire[row * side + column][n / 64] |= bit;
+        int rest = n, ones = 0, first = 0;
+        for (int length : lengths) {
+            for (int column = rest % (length + 1); column < length; ++column, ++ones)
+                wire[first + column][n / 64] |= bit;
+            rest /= length + 1;
+            first += length;
+        }
         if (ones > wires / 2)
             median[n / 64] |= bit;
     }
@@ -46,6 +53,11 @@ inline bool selectsMedianOfSortedRows(const Exchange *exchanges, int size, int o
         }
     }
     return wire[output] == median;
+}
+
+inline bool selectsMedianOfSortedRows(const Exchange *exchanges, int size, int output, int side)
+{
+    return selectsMedianOfSortedRows(exchanges, size, output, std::vector<int>(side, side));
 }
 
 } // namespace sortingnetwork

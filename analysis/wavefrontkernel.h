@@ -14,6 +14,12 @@
 // lane is at work run as rounds of 2r + 1, so that each strip's slot is
 // known when compiling and the window can live in registers.
 //
+// The 7x7 median's window is far too big for registers. Its steps where
+// every lane is at work go two at a time instead, the two windows sharing
+// most of their work (see MedianWindow::share), with the slots worked out
+// as they go: unrolled rounds of that would be too much code for the
+// processor to keep decoded, which costs more than the slots do.
+//
 // Included by one source file per instruction set, each with its own vector
 // type V. Everything here has internal linkage, and no out-of-line library
 // function is instantiated, so code built for AVX2 never ends up called
@@ -26,6 +32,7 @@
 
 #include <emmintrin.h>
 
+#include <iterator>
 #include <utility>
 
 namespace
@@ -73,6 +80,14 @@ template <int Side> constexpr sortingnetwork::Network medianOfSortedRows()
 template <int Side> struct WindowNetworks {
     static constexpr sortingnetwork::Network sortRow = sortingnetwork::sortNetwork(Side);
     static constexpr sortingnetwork::Network median = medianOfSortedRows<Side>();
+};
+
+// Two 7x7 windows one row apart, the second after the first's centre was
+// replaced: what they share, and what finishes each one's median.
+struct PairNetworks {
+    static constexpr int sharedSize = int(std::size(sortingnetwork::median7Shared));
+    static constexpr int results = int(std::size(sortingnetwork::median7SharedOutputs));
+    static constexpr int finishSize = int(std::size(sortingnetwork::median7Finish));
 };
 
 template <typename V> inline void exchange(typename V::T &low, typename V::T &high)
@@ -124,6 +139,7 @@ template <typename V, int Radius> class MedianWindow
     T rest[side][side - 1]; // the strip without its centre, sorted
     T sorted[side][side];
     T centre[side];
+    T shared[PairNetworks::results]; // see share()
 
     template <std::size_t... I> T median(std::index_sequence<I...>) const
     {
@@ -139,8 +155,62 @@ template <typename V, int Radius> class MedianWindow
     // median and the highs' minimum.
     static T median3(T a, T b, T c) { return V::max(V::min(a, b), V::min(V::max(a, b), c)); }
 
+    template <std::size_t... I> Q_ALWAYS_INLINE void shareWires(T *wires, std::index_sequence<I...>)
+    {
+        using sortingnetwork::median7Shared;
+        (exchange<V>(wires[median7Shared[I].low], wires[median7Shared[I].high]), ...);
+    }
+
+    template <std::size_t... I>
+    Q_ALWAYS_INLINE static T finishWires(T *wires, std::index_sequence<I...>)
+    {
+        using sortingnetwork::median7Finish;
+        (exchange<V>(wires[median7Finish[I].low], wires[median7Finish[I].high]), ...);
+        return wires[sortingnetwork::median7FinishOutput];
+    }
+
 public:
+    // 7x7 windows take their steps in pairs.
+    static constexpr bool pairs = side == 7;
+
     void start() {}
+
+    // Pairs take their slots at run time, so that one copy of the code
+    // serves every phase.
+
+    // Before the first step of a pair: the window about to leave is in slot
+    // `leaving`, the centre row in slot `centre`. The two windows share the
+    // other five rows and the centre row without its centre.
+    void share(int leaving, int centre)
+    {
+        static_assert(pairs);
+        const T *rows[5];
+        for (int slot = 0, row = 0; slot < side; ++slot)
+            if (slot != leaving && slot != centre)
+                rows[row++] = sorted[slot];
+        T wires[5 * side + side - 1];
+        for (int row = 0; row < 5; ++row)
+            copyWires(rows[row], side, wires + side * row);
+        copyWires(rest[centre], side - 1, wires + 5 * side);
+        shareWires(wires, std::make_index_sequence<PairNetworks::sharedSize>());
+        for (int i = 0; i < PairNetworks::results; ++i)
+            shared[i] = wires[sortingnetwork::median7SharedOutputs[i]];
+    }
+
+    // A window of the pair: what they share, its own row in slot `own` and
+    // its own value (the first window's centre, or the second's the first's
+    // result).
+    T pairResult(int own, T value) const
+    {
+        T wires[PairNetworks::results + side + 1];
+        copyWires(shared, PairNetworks::results, wires);
+        copyWires(sorted[own], side, wires + PairNetworks::results);
+        wires[PairNetworks::results + side] = value;
+        return V::or_(finishWires(wires, std::make_index_sequence<PairNetworks::finishSize>()),
+                      V::set1(int(0xFF000000u)));
+    }
+
+    T centreAt(int slot) const { return centre[slot]; }
 
     T result() const
     {
@@ -155,17 +225,21 @@ public:
         return V::or_(value, V::set1(int(0xFF000000u)));
     }
 
-    template <int Slot> void replaceCentre(T value)
+    Q_ALWAYS_INLINE void replaceCentreAt(int slot, T value)
     {
-        insertSorted<V, side - 1>(rest[Slot], value, sorted[Slot]);
+        insertSorted<V, side - 1>(rest[slot], value, sorted[slot]);
     }
+
+    template <int Slot> void replaceCentre(T value) { replaceCentreAt(Slot, value); }
 
     template <int Slot> void replaceCentre(T lanes, T value)
     {
         replaceCentre<Slot>(V::select(lanes, value, centre[Slot]));
     }
 
-    template <int Slot> void enter(const T *pixels)
+    template <int Slot> void enter(const T *pixels) { enterAt(Slot, pixels); }
+
+    Q_ALWAYS_INLINE void enterAt(int slot, const T *pixels)
     {
         T others[side - 1];
         int n = 0;
@@ -173,9 +247,9 @@ public:
             if (p != Radius && p != Radius - 1)
                 others[n++] = pixels[p];
         sortWires<V, side - 2>(others);
-        insertSorted<V, side - 2>(others, pixels[Radius - 1], rest[Slot]);
-        insertSorted<V, side - 1>(rest[Slot], pixels[Radius], sorted[Slot]);
-        centre[Slot] = pixels[Radius];
+        insertSorted<V, side - 2>(others, pixels[Radius - 1], rest[slot]);
+        insertSorted<V, side - 1>(rest[slot], pixels[Radius], sorted[slot]);
+        centre[slot] = pixels[Radius];
     }
 };
 
@@ -225,6 +299,8 @@ template <typename V, int Radius> class MeanWindow
     }
 
 public:
+    static constexpr bool pairs = false;
+
     void start()
     {
         redBlue = green = meanRedBlue = meanGreen = V::set1(0);
@@ -355,10 +431,25 @@ template <typename V, int Radius, typename Window> class Wavefront
         (void)((phase == int(Phase) && (step<Phase>(at), true)) || ...);
     }
 
+    // The strip entering each lane's window in a steady step: the pixel
+    // that the lane to the left wrote last step is taken from its result
+    // rather than read back.
+    static void loadEntering(T *entering, const T &previous, const quint32 *first,
+                             const quint32 *firstUnwritten, int laneStep)
+    {
+        auto written = [first, laneStep](int i) { return first + i * laneStep; };
+        auto unwritten = [firstUnwritten, laneStep](int i) {
+            return firstUnwritten + i * laneStep;
+        };
+        if constexpr (Radius > 1)
+            V::template loadLanes<0, Radius - 1, false>(written, entering);
+        entering[Radius - 1] = V::shiftLanesUp(previous, first[Radius - 1]);
+        V::template loadLanes<Radius, Radius + 1, false>(unwritten, entering + Radius);
+    }
+
     // A step in which every lane writes its result and every lane's strip
     // has whole vectors' worth of image after it: the same work every time,
-    // on a window held in locals. The pixel that the lane to the left wrote
-    // last step is taken from its result rather than read back.
+    // on a window held in locals.
     template <int Phase>
     static void steadyStep(Window &w, T &previous, quint32 *target, const quint32 *first,
                            const quint32 *firstUnwritten, int laneStep)
@@ -368,14 +459,7 @@ template <typename V, int Radius, typename Window> class Wavefront
         V::storeLanes(target, laneStep, value);
         w.template replaceCentre<centreSlot>(value);
         T entering[side];
-        auto written = [first, laneStep](int i) { return first + i * laneStep; };
-        auto unwritten = [firstUnwritten, laneStep](int i) {
-            return firstUnwritten + i * laneStep;
-        };
-        if constexpr (Radius > 1)
-            V::template loadLanes<0, Radius - 1, false>(written, entering);
-        entering[Radius - 1] = V::shiftLanesUp(previous, first[Radius - 1]);
-        V::template loadLanes<Radius, Radius + 1, false>(unwritten, entering + Radius);
+        loadEntering(entering, previous, first, firstUnwritten, laneStep);
         w.template enter<Phase>(entering);
         previous = value;
     }
@@ -397,6 +481,49 @@ template <typename V, int Radius, typename Window> class Wavefront
                                toNextLane),
              ...),
                 target += side * rowStep, first += side * rowStep, firstUnwritten += side * rowStep;
+        window = w;
+        lastValue = previous;
+        return at;
+    }
+
+    // Steady steps two at a time from step `at` while they end before
+    // `end`, for windows that share work between the two; returns the step
+    // after them. The slots are worked out as the steps go: the code is
+    // then small enough for the processor to keep decoded.
+    int steadyPairs(int at, int end)
+    {
+        Window w = window;
+        T previous = lastValue;
+        const int rowStep = stride, toNextLane = laneStep;
+        quint32 *target = bits + (Radius + at) * stride + x0;
+        const int start = (at + 2 * Radius + 1) * stride + x0 - Radius;
+        const quint32 *first = bits + start;
+        const quint32 *firstUnwritten = source + start;
+        int enterSlot = at % side;
+        int centreSlot = (enterSlot - centreDelay + 2 * side) % side;
+        T entering[side];
+        for (; at + 2 <= end; at += 2) {
+            // The first window: its centre still in place.
+            w.share(enterSlot, centreSlot);
+            T value = w.pairResult(enterSlot, w.centreAt(centreSlot));
+            V::storeLanes(target, toNextLane, value);
+            w.replaceCentreAt(centreSlot, value);
+            loadEntering(entering, previous, first, firstUnwritten, toNextLane);
+            w.enterAt(enterSlot, entering);
+            previous = value;
+            // The second: the row that just entered and the first's result.
+            value = w.pairResult(enterSlot, previous);
+            enterSlot = enterSlot + 1 == side ? 0 : enterSlot + 1;
+            centreSlot = centreSlot + 1 == side ? 0 : centreSlot + 1;
+            V::storeLanes(target + rowStep, toNextLane, value);
+            w.replaceCentreAt(centreSlot, value);
+            loadEntering(entering, previous, first + rowStep, firstUnwritten + rowStep, toNextLane);
+            w.enterAt(enterSlot, entering);
+            previous = value;
+            enterSlot = enterSlot + 1 == side ? 0 : enterSlot + 1;
+            centreSlot = centreSlot + 1 == side ? 0 : centreSlot + 1;
+            target += 2 * rowStep, first += 2 * rowStep, firstUnwritten += 2 * rowStep;
+        }
         window = w;
         lastValue = previous;
         return at;
@@ -428,6 +555,12 @@ public:
             // Steps before 0 only load, so that every lane's window is
             // always the last side strips loaded.
             for (int at = -side; at <= lastStep;) {
+                if constexpr (Window::pairs) {
+                    if (allColumns && at >= steadyFrom && at + 2 <= steadyEnd) {
+                        at = steadyPairs(at, steadyEnd);
+                        continue;
+                    }
+                }
                 if (allColumns && at >= steadyFrom && at % side == 0 && at + side <= steadyEnd) {
                     at = steadySteps(at, steadyEnd, std::make_index_sequence<side>());
                 } else {

@@ -55,6 +55,19 @@ private slots:
         QVERIFY(selectsMedianOfSortedRows(median7, int(std::size(median7)), median7Output, 7));
         // The check itself fails a network one exchange short.
         QVERIFY(!selectsMedianOfSortedRows(median5, int(std::size(median5)) - 1, median5Output, 5));
+
+        // The pair's networks one after the other, on five rows, the short
+        // row, the window's own row and its own value.
+        std::vector<Exchange> pair(std::begin(median7Shared), std::end(median7Shared));
+        const int results = int(std::size(median7SharedOutputs));
+        auto wire = [results](int finishWire) {
+            return finishWire < results ? median7SharedOutputs[finishWire]
+                                        : 41 + finishWire - results;
+        };
+        for (const Exchange &e : median7Finish)
+            pair.push_back({wire(e.low), wire(e.high)});
+        QVERIFY(selectsMedianOfSortedRows(pair.data(), int(pair.size()), wire(median7FinishOutput),
+                                          {7, 7, 7, 7, 7, 6, 7, 1}));
     }
 
     void fullFrames_data()
