@@ -33,6 +33,7 @@
 #include <emmintrin.h>
 
 #include <iterator>
+#include <tuple>
 #include <utility>
 
 namespace
@@ -464,6 +465,14 @@ template <typename V, int Radius, typename Window> class Wavefront
         previous = value;
     }
 
+    // Where steady steps from step `at` on write their results, and read
+    // the pixels already written and those not.
+    std::tuple<quint32 *, const quint32 *, const quint32 *> steadyPointers(int at) const
+    {
+        const int start = (at + 2 * Radius + 1) * stride + x0 - Radius;
+        return {bits + (Radius + at) * stride + x0, bits + start, source + start};
+    }
+
     // Whole rounds of side steady steps from step `at` (a multiple of
     // side) while they end before `end`; returns the step after them.
     template <std::size_t... Phase> int steadySteps(int at, int end, std::index_sequence<Phase...>)
@@ -471,10 +480,7 @@ template <typename V, int Radius, typename Window> class Wavefront
         Window w = window;
         T previous = lastValue;
         const int rowStep = stride, toNextLane = laneStep;
-        quint32 *target = bits + (Radius + at) * stride + x0;
-        const int start = (at + 2 * Radius + 1) * stride + x0 - Radius;
-        const quint32 *first = bits + start;
-        const quint32 *firstUnwritten = source + start;
+        auto [target, first, firstUnwritten] = steadyPointers(at);
         for (; at + side <= end; at += side)
             (steadyStep<Phase>(w, previous, target + int(Phase) * rowStep,
                                first + int(Phase) * rowStep, firstUnwritten + int(Phase) * rowStep,
@@ -495,10 +501,7 @@ template <typename V, int Radius, typename Window> class Wavefront
         Window w = window;
         T previous = lastValue;
         const int rowStep = stride, toNextLane = laneStep;
-        quint32 *target = bits + (Radius + at) * stride + x0;
-        const int start = (at + 2 * Radius + 1) * stride + x0 - Radius;
-        const quint32 *first = bits + start;
-        const quint32 *firstUnwritten = source + start;
+        auto [target, first, firstUnwritten] = steadyPointers(at);
         int enterSlot = at % side;
         int centreSlot = (enterSlot - centreDelay + 2 * side) % side;
         T entering[side];
