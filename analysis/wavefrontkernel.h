@@ -176,12 +176,11 @@ public:
 
     void start() {}
 
-    // Pairs take their slots at run time, so that one copy of the code
-    // serves every phase.
-
     // Before the first step of a pair: the window about to leave is in slot
     // `leaving`, the centre row in slot `centre`. The two windows share the
-    // other five rows and the centre row without its centre.
+    // other five rows and the centre row without its centre. Pairs take
+    // their slots at run time, so that one copy of the code serves every
+    // phase.
     void share(int leaving, int centre)
     {
         static_assert(pairs);

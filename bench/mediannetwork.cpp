@@ -40,21 +40,11 @@ struct Found {
     int output = 0;
 };
 
-// The exchanges that the output depends on, in their order.
-std::vector<Exchange> feedingOutput(const std::vector<Exchange> &net, int output, int wires)
-{
-    std::vector<bool> needed(size_t(wires), false);
-    needed[size_t(output)] = true;
-    std::vector<Exchange> kept;
-    for (auto e = net.rbegin(); e != net.rend(); ++e) {
-        if (needed[size_t(e->low)] || needed[size_t(e->high)]) {
-            needed[size_t(e->low)] = needed[size_t(e->high)] = true;
-            kept.push_back(*e);
-        }
-    }
-    std::reverse(kept.begin(), kept.end());
-    return kept;
-}
+// An exchange of a search, marked when it finishes a window of the pair.
+struct Step {
+    Exchange exchange;
+    bool finish = false;
+};
 
 // Appends the exchanges sorting `wires` (in that order, smallest first).
 void sortWires(const std::vector<int> &wires, std::vector<Exchange> &net)
@@ -65,80 +55,50 @@ void sortWires(const std::vector<int> &wires, std::vector<Exchange> &net)
             {wires[size_t(sort.exchanges[i].low)], wires[size_t(sort.exchanges[i].high)]});
 }
 
-Found startingNetwork(int side)
+// A table of rows x columns sorted rows, wire(r, c) each: appends the sorts
+// of its columns, then of each anti-diagonal of the values whose rank can
+// still lie in [low, high], then of those values all together. In sorted
+// rows and columns, (r, c) has at least (r + 1)(c + 1) - 1 values below it
+// and (rows - r)(columns - c) - 1 above it. Returns those values in order,
+// and in `leftBelow` how many were left out for lying below them all.
+template <typename Wire>
+std::vector<int> sortedCandidates(int rows, int columns, Wire wire, int low, int high,
+                                  std::vector<Exchange> &net, int &leftBelow)
 {
-    std::vector<Exchange> net;
-    std::vector<int> column(static_cast<size_t>(side));
-    for (int c = 0; c < side; ++c) {
-        for (int r = 0; r < side; ++r)
-            column[size_t(r)] = r * side + c;
+    std::vector<int> column(static_cast<size_t>(rows));
+    for (int c = 0; c < columns; ++c) {
+        for (int r = 0; r < rows; ++r)
+            column[size_t(r)] = wire(r, c);
         sortWires(column, net);
     }
-    // In sorted rows and columns, (r, c) has at least (r + 1)(c + 1) - 1
-    // values below it and (side - r)(side - c) - 1 above it.
-    const int half = side * side / 2;
+    const int last = rows * columns - 1;
     std::vector<int> candidates;
-    for (int d = 0; d < 2 * side - 1; ++d) {
+    leftBelow = 0;
+    for (int d = 0; d < rows + columns - 1; ++d) {
         std::vector<int> diagonal;
-        for (int r = 0; r < side; ++r) {
+        for (int r = 0; r < rows; ++r) {
             const int c = d - r;
-            if (c >= 0 && c < side && (r + 1) * (c + 1) - 1 <= half &&
-                (side - r) * (side - c) - 1 <= half)
-                diagonal.push_back(r * side + c);
+            if (c < 0 || c >= columns)
+                continue;
+            const int below = (r + 1) * (c + 1) - 1, above = (rows - r) * (columns - c) - 1;
+            if (below <= high && above <= last - low)
+                diagonal.push_back(wire(r, c));
+            else if (above > last - low)
+                ++leftBelow;
         }
         sortWires(diagonal, net);
         candidates.insert(candidates.end(), diagonal.begin(), diagonal.end());
     }
     sortWires(candidates, net);
-    return {net, candidates[candidates.size() / 2]};
+    return candidates;
 }
 
-Found search(int side)
+// The steps that the output depends on, in their order.
+std::vector<Step> feedingOutput(const std::vector<Step> &net, int output, int wires)
 {
-    Found found = startingNetwork(side);
-    const int wires = side * side;
-    std::vector<Exchange> net = feedingOutput(found.exchanges, found.output, wires);
-    for (bool removed = true; removed;) {
-        removed = false;
-        for (int i = int(net.size()) - 1; i >= 0; --i) {
-            std::vector<Exchange> without = net;
-            without.erase(without.begin() + i);
-            if (sortingnetwork::selectsMedianOfSortedRows(without.data(), int(without.size()),
-                                                          found.output, side)) {
-                net = feedingOutput(without, found.output, wires);
-                i = std::min(i, int(net.size()));
-                removed = true;
-            }
-        }
-    }
-    found.exchanges = net;
-    return found;
-}
-
-// Wires of the pair's search: the five shared rows, the shared short row,
-// the window's own row, its own value.
-constexpr int pairWires = 49;
-constexpr int pairRest = 35, pairOwnRow = 41, pairOwnValue = 48;
-const std::vector<int> pairRows = {7, 7, 7, 7, 7, 6, 7, 1};
-
-struct PairExchange {
-    Exchange exchange;
-    bool finish;
-};
-
-struct PairFound {
-    std::vector<Exchange> shared;
-    std::vector<int> sharedOutputs;
-    std::vector<Exchange> finish; // on the shared outputs, the own row and value
-    int finishOutput = 0;
-};
-
-// The exchanges that the output depends on, in their order.
-std::vector<PairExchange> feedingOutput(const std::vector<PairExchange> &net, int output)
-{
-    std::vector<bool> needed(pairWires, false);
+    std::vector<bool> needed(size_t(wires), false);
     needed[size_t(output)] = true;
-    std::vector<PairExchange> kept;
+    std::vector<Step> kept;
     for (auto e = net.rbegin(); e != net.rend(); ++e) {
         if (needed[size_t(e->exchange.low)] || needed[size_t(e->exchange.high)]) {
             needed[size_t(e->exchange.low)] = needed[size_t(e->exchange.high)] = true;
@@ -149,14 +109,65 @@ std::vector<PairExchange> feedingOutput(const std::vector<PairExchange> &net, in
     return kept;
 }
 
-bool pairSelectsMedian(const std::vector<PairExchange> &net, int output)
+// From the last step to the first, every step goes whose removal leaves a
+// network that still selects the median of sorted rows of these lengths,
+// and so on until none can go.
+std::vector<Step> pruned(const std::vector<Step> &start, int output, const std::vector<int> &rows)
 {
-    std::vector<Exchange> plain;
-    for (const PairExchange &e : net)
-        plain.push_back(e.exchange);
-    return sortingnetwork::selectsMedianOfSortedRows(plain.data(), int(plain.size()), output,
-                                                     pairRows);
+    int wires = 0;
+    for (int length : rows)
+        wires += length;
+    auto selectsMedian = [&](const std::vector<Step> &net) {
+        std::vector<Exchange> plain;
+        for (const Step &e : net)
+            plain.push_back(e.exchange);
+        return sortingnetwork::selectsMedianOfSortedRows(plain.data(), int(plain.size()), output,
+                                                         rows);
+    };
+    std::vector<Step> net = feedingOutput(start, output, wires);
+    for (bool removed = true; removed;) {
+        removed = false;
+        for (int i = int(net.size()) - 1; i >= 0; --i) {
+            std::vector<Step> without = net;
+            without.erase(without.begin() + i);
+            if (selectsMedian(without)) {
+                net = feedingOutput(without, output, wires);
+                i = std::min(i, int(net.size()));
+                removed = true;
+            }
+        }
+    }
+    return net;
 }
+
+Found search(int side)
+{
+    std::vector<Exchange> start;
+    int leftBelow = 0;
+    const int half = side * side / 2;
+    const std::vector<int> candidates = sortedCandidates(
+        side, side, [side](int r, int c) { return r * side + c; }, half, half, start, leftBelow);
+    Found found;
+    found.output = candidates[candidates.size() / 2];
+    std::vector<Step> net;
+    for (const Exchange &e : start)
+        net.push_back({e});
+    for (const Step &e : pruned(net, found.output, std::vector<int>(size_t(side), side)))
+        found.exchanges.push_back(e.exchange);
+    return found;
+}
+
+// Wires of the pair's search: the five shared rows, the shared short row,
+// the window's own row, its own value.
+constexpr int pairWires = 49;
+constexpr int pairRest = 35, pairOwnRow = 41, pairOwnValue = 48;
+
+struct PairFound {
+    std::vector<Exchange> shared;
+    std::vector<int> sharedOutputs;
+    std::vector<Exchange> finish; // on the shared outputs, the own row and value
+    int finishOutput = 0;
+};
 
 PairFound searchPair()
 {
@@ -164,34 +175,12 @@ PairFound searchPair()
     auto wire = [top](int row, int column) {
         return row < 5 ? row * 7 + column : column < 6 ? pairRest + column : top;
     };
+    // Six rows of seven with the top value: ranks 16 to 24 of the 41 real
+    // values are those of the 42.
     std::vector<Exchange> start;
-    std::vector<int> column(6);
-    for (int c = 0; c < 7; ++c) {
-        for (int r = 0; r < 6; ++r)
-            column[size_t(r)] = wire(r, c);
-        sortWires(column, start);
-    }
-    // Six sorted rows and columns of 42 with the top value: (r, c) has at
-    // least (r + 1)(c + 1) - 1 below it and (6 - r)(7 - c) - 1 above it.
-    std::vector<int> candidates;
-    int below16 = 0; // left out for having more than 25 above them
-    for (int d = 0; d < 12; ++d) {
-        std::vector<int> diagonal;
-        for (int r = 0; r < 6; ++r) {
-            const int c = d - r;
-            if (c < 0 || c >= 7)
-                continue;
-            const int below = (r + 1) * (c + 1) - 1, above = (6 - r) * (7 - c) - 1;
-            if (below <= 24 && above <= 25)
-                diagonal.push_back(wire(r, c));
-            else if (above > 25)
-                ++below16;
-        }
-        sortWires(diagonal, start);
-        candidates.insert(candidates.end(), diagonal.begin(), diagonal.end());
-    }
-    sortWires(candidates, start);
-    std::vector<PairExchange> net;
+    int below16 = 0;
+    const std::vector<int> candidates = sortedCandidates(6, 7, wire, 16, 24, start, below16);
+    std::vector<Step> net;
     for (const Exchange &e : start)
         if (e.high != top)
             net.push_back({e, false});
@@ -205,25 +194,12 @@ PairFound searchPair()
     for (const Exchange &e : finish)
         net.push_back({e, true});
     const int output = last[last.size() / 2];
-
-    net = feedingOutput(net, output);
-    for (bool removed = true; removed;) {
-        removed = false;
-        for (int i = int(net.size()) - 1; i >= 0; --i) {
-            std::vector<PairExchange> without = net;
-            without.erase(without.begin() + i);
-            if (pairSelectsMedian(without, output)) {
-                net = feedingOutput(without, output);
-                i = std::min(i, int(net.size()));
-                removed = true;
-            }
-        }
-    }
+    net = pruned(net, output, {7, 7, 7, 7, 7, 6, 7, 1});
 
     // The finishing network on wires of its own: the shared outputs it
     // reads, then the own row and value.
     PairFound found;
-    for (const PairExchange &e : net) {
+    for (const Step &e : net) {
         if (!e.finish) {
             found.shared.push_back(e.exchange);
             continue;
@@ -240,7 +216,7 @@ PairFound searchPair()
         return int(std::find(found.sharedOutputs.begin(), found.sharedOutputs.end(), w) -
                    found.sharedOutputs.begin());
     };
-    for (const PairExchange &e : net)
+    for (const Step &e : net)
         if (e.finish)
             found.finish.push_back({local(e.exchange.low), local(e.exchange.high)});
     found.finishOutput = local(output);
