@@ -74,8 +74,9 @@ std::unique_ptr<CapturePipeline> CapturePipeline::open(const CaptureSource &sour
 
 void CapturePipeline::report(const std::string &text, bool failure)
 {
-    reportLine(text);
+    // The reason is readable before the line about it is seen.
     m_status->setFailure(failure ? reportText(text) : std::string());
+    reportLine(text);
 }
 
 CapturePipeline::~CapturePipeline()
