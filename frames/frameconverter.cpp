@@ -110,8 +110,21 @@ struct FrameConverter::Scaling {
     Scaling(GstVideoFormat format, int width, int height, int toWidth, int toHeight)
         : format(format), width(width), height(height),
           luma(width, height, toWidth, toHeight, format == nativeArgbVideoFormat() ? 4 : 1),
-          chroma(half(width), half(height), half(toWidth), half(toHeight))
+          chroma(chromaWidth(format, width), chromaHeight(format, height), half(toWidth),
+                 half(toHeight))
     {
+    }
+
+    // Of the planes scaled: 4:2:2 and 4:4:4 keep their own, the others are
+    // 4:2:0 by then.
+    static int chromaWidth(GstVideoFormat format, int width)
+    {
+        return format == GST_VIDEO_FORMAT_Y444 ? width : half(width);
+    }
+    static int chromaHeight(GstVideoFormat format, int height)
+    {
+        return format == GST_VIDEO_FORMAT_Y444 || format == GST_VIDEO_FORMAT_Y42B ? height
+                                                                                  : half(height);
     }
 
     std::uint8_t *scaledPlane(int plane)
@@ -259,6 +272,8 @@ bool FrameConverter::prepare(const GstVideoInfo &from)
     switch (format) {
     case GST_VIDEO_FORMAT_I420:
     case GST_VIDEO_FORMAT_YV12:
+    case GST_VIDEO_FORMAT_Y42B:
+    case GST_VIDEO_FORMAT_Y444:
     case GST_VIDEO_FORMAT_NV12:
     case GST_VIDEO_FORMAT_NV21:
     case GST_VIDEO_FORMAT_YUY2:

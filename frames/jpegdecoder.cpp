@@ -4,7 +4,13 @@
 
 #include <turbojpeg.h>
 
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
 #include <initializer_list>
+#include <vector>
+
+#include <jpeglib.h>
 
 namespace
 {
@@ -12,13 +18,63 @@ namespace
 // Larger pictures are refused rather than given memory for.
 constexpr int MaxSide = 16384;
 
-// The planar layout of a YCbCr picture of this subsampling that the stock
-// decoding element gives too, or UNKNOWN.
-GstVideoFormat planarFormat(int subsampling, int colourSpace)
+// A fatal error of the library jumps back to the decoding; warnings (a
+// picture cut short, say) are let be, as they are for BGRA pictures.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void leave(j_common_ptr info)
 {
-    if (colourSpace == TJCS_GRAY)
+    std::longjmp(reinterpret_cast<JpegErrors *>(info->err)->jump, 1);
+}
+
+void ignoreMessage(j_common_ptr, int) {}
+
+void noOutput(j_common_ptr) {}
+
+#if JPEG_LIB_VERSION >= 70
+int scaledBlock(const jpeg_component_info &component)
+{
+    return component.DCT_v_scaled_size;
+}
+int smallestBlock(const jpeg_decompress_struct &info)
+{
+    return info.min_DCT_v_scaled_size;
+}
+#else
+int scaledBlock(const jpeg_component_info &component)
+{
+    return component.DCT_scaled_size;
+}
+int smallestBlock(const jpeg_decompress_struct &info)
+{
+    return info.min_DCT_scaled_size;
+}
+#endif
+
+// The planar layout of the library's planes at the output size, or UNKNOWN.
+GstVideoFormat planarLayout(const jpeg_decompress_struct &info)
+{
+    const int width = int(info.output_width);
+    const int height = int(info.output_height);
+    const jpeg_component_info *c = info.comp_info;
+    if (int(c[0].downsampled_width) != width || int(c[0].downsampled_height) != height)
+        return GST_VIDEO_FORMAT_UNKNOWN;
+    if (info.num_components == 1)
         return GST_VIDEO_FORMAT_GRAY8;
-    if (colourSpace == TJCS_YCbCr && subsampling == TJSAMP_420)
+    const int chromaWidth = int(c[1].downsampled_width);
+    const int chromaHeight = int(c[1].downsampled_height);
+    if (c[2].downsampled_width != c[1].downsampled_width ||
+        c[2].downsampled_height != c[1].downsampled_height)
+        return GST_VIDEO_FORMAT_UNKNOWN;
+    const int halfWidth = (width + 1) / 2;
+    if (chromaWidth == width && chromaHeight == height)
+        return GST_VIDEO_FORMAT_Y444;
+    if (chromaWidth == halfWidth && chromaHeight == height)
+        return GST_VIDEO_FORMAT_Y42B;
+    if (chromaWidth == halfWidth && chromaHeight == (height + 1) / 2)
         return GST_VIDEO_FORMAT_I420;
     return GST_VIDEO_FORMAT_UNKNOWN;
 }
@@ -35,7 +91,33 @@ int jpegScaleDenominator(int width, int height, int wantedWidth, int wantedHeigh
     return 1;
 }
 
-JpegDecoder::JpegDecoder() : m_handle(tjInitDecompress())
+// The library's decompressor for decoding into planes.
+struct JpegDecoder::Planes {
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+    bool created = false;
+    // Rows of a pass that lie past a plane, or are wider than its stride.
+    std::vector<JSAMPLE> scratch;
+
+    Planes()
+    {
+        info.err = jpeg_std_error(&errors.manager);
+        errors.manager.error_exit = leave;
+        errors.manager.emit_message = ignoreMessage;
+        errors.manager.output_message = noOutput;
+        if (setjmp(errors.jump))
+            return;
+        jpeg_create_decompress(&info);
+        created = true;
+    }
+    ~Planes()
+    {
+        if (created)
+            jpeg_destroy_decompress(&info);
+    }
+};
+
+JpegDecoder::JpegDecoder() : m_handle(tjInitDecompress()), m_planes(new Planes)
 {
     gst_video_info_init(&m_info);
 }
@@ -63,34 +145,123 @@ bool JpegDecoder::decode(const guint8 *data, gsize size, int wantedWidth, int wa
     const int scaledWidth = TJSCALED(width, factor);
     const int scaledHeight = TJSCALED(height, factor);
 
-    // The library's reduced decoding into planes keeps the chroma larger
-    // than the planes' layout says: reduced pictures come out as BGRA.
-    const GstVideoFormat planar =
-        factor.denom == 1 ? planarFormat(subsampling, colourSpace) : GST_VIDEO_FORMAT_UNKNOWN;
-    const bool yuv = planar != GST_VIDEO_FORMAT_UNKNOWN;
-    if (!layOut(yuv ? planar : nativeArgbVideoFormat(), scaledWidth, scaledHeight, yuv))
+    if (colourSpace == TJCS_GRAY || colourSpace == TJCS_YCbCr) {
+        const int planes = decodePlanes(data, size, factor.denom);
+        if (planes >= 0)
+            return planes == 1;
+    }
+    if (!layOut(nativeArgbVideoFormat(), scaledWidth, scaledHeight, false))
         return false;
-
     GstMapInfo map;
     if (!gst_buffer_map(m_picture.get(), &map, GST_MAP_WRITE))
         return false;
-    int result;
-    if (yuv) {
-        unsigned char *planes[3] = {};
-        int strides[3] = {};
-        for (guint i = 0; i < GST_VIDEO_INFO_N_PLANES(&m_info); ++i) {
-            planes[i] = map.data + GST_VIDEO_INFO_PLANE_OFFSET(&m_info, i);
-            strides[i] = GST_VIDEO_INFO_PLANE_STRIDE(&m_info, i);
-        }
-        result = tjDecompressToYUVPlanes(m_handle, jpeg, size, planes, scaledWidth, strides,
-                                         scaledHeight, TJFLAG_FASTDCT);
-    } else {
-        result = tjDecompress2(
-            m_handle, jpeg, size, map.data, scaledWidth, GST_VIDEO_INFO_PLANE_STRIDE(&m_info, 0),
-            scaledHeight, G_BYTE_ORDER == G_LITTLE_ENDIAN ? TJPF_BGRA : TJPF_ARGB, TJFLAG_FASTDCT);
-    }
+    const int result = tjDecompress2(
+        m_handle, jpeg, size, map.data, scaledWidth, GST_VIDEO_INFO_PLANE_STRIDE(&m_info, 0),
+        scaledHeight, G_BYTE_ORDER == G_LITTLE_ENDIAN ? TJPF_BGRA : TJPF_ARGB, TJFLAG_FASTDCT);
     gst_buffer_unmap(m_picture.get(), &map);
     return result == 0 || tjGetErrorCode(m_handle) == TJERR_WARNING;
+}
+
+// Every pass of the library gives each component's next rows, whole blocks
+// wide; they are written straight into the picture's planes where they fit.
+// Nothing here may need destroying when the library jumps back.
+int JpegDecoder::decodePlanes(const guint8 *data, gsize size, int denominator)
+{
+    if (!m_planes->created)
+        return -1;
+    jpeg_decompress_struct &info = m_planes->info;
+    GstMapInfo map;
+    volatile bool mapped = false;
+    if (setjmp(m_planes->errors.jump)) {
+        if (mapped)
+            gst_buffer_unmap(m_picture.get(), &map);
+        jpeg_abort_decompress(&info);
+        return 0;
+    }
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
+        jpeg_abort_decompress(&info);
+        return 0;
+    }
+    // The same settings as the decoding element's and the BGRA pictures':
+    // the fast integer transform.
+    info.raw_data_out = TRUE;
+    info.dct_method = JDCT_IFAST;
+    info.scale_num = 1;
+    info.scale_denom = unsigned(denominator);
+    jpeg_calc_output_dimensions(&info);
+    const GstVideoFormat format =
+        (info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1) ||
+                (info.jpeg_color_space == JCS_YCbCr && info.num_components == 3)
+            ? planarLayout(info)
+            : GST_VIDEO_FORMAT_UNKNOWN;
+    if (format == GST_VIDEO_FORMAT_UNKNOWN) {
+        jpeg_abort_decompress(&info);
+        return -1;
+    }
+    if (!layOut(format, int(info.output_width), int(info.output_height), true)) {
+        jpeg_abort_decompress(&info);
+        return 0;
+    }
+
+    jpeg_start_decompress(&info);
+    const int components = info.num_components;
+    int passRows[3];
+    int rowWidth[3];
+    std::size_t scratchAt[3];
+    std::size_t scratchSize = 0;
+    for (int c = 0; c < components; ++c) {
+        const jpeg_component_info &component = info.comp_info[c];
+        passRows[c] = component.v_samp_factor * scaledBlock(component);
+        rowWidth[c] = int(component.width_in_blocks) * scaledBlock(component);
+        scratchAt[c] = scratchSize;
+        scratchSize += std::size_t(passRows[c]) * std::size_t(rowWidth[c]);
+        if (passRows[c] > 4 * DCTSIZE)
+            leave(reinterpret_cast<j_common_ptr>(&info));
+    }
+    if (m_planes->scratch.size() < scratchSize)
+        m_planes->scratch.resize(scratchSize);
+    if (!gst_buffer_map(m_picture.get(), &map, GST_MAP_WRITE))
+        leave(reinterpret_cast<j_common_ptr>(&info));
+    mapped = true;
+
+    JSAMPROW rows[3][4 * DCTSIZE];
+    JSAMPARRAY passes[3] = {rows[0], rows[1], rows[2]};
+    const JDIMENSION lines = JDIMENSION(info.max_v_samp_factor * smallestBlock(info));
+    for (int pass = 0; info.output_scanline < info.output_height; ++pass) {
+        bool copies = false;
+        for (int c = 0; c < components; ++c) {
+            const int stride = GST_VIDEO_INFO_COMP_STRIDE(&m_info, c);
+            const int height = GST_VIDEO_INFO_COMP_HEIGHT(&m_info, c);
+            guint8 *plane = map.data + GST_VIDEO_INFO_COMP_OFFSET(&m_info, c);
+            JSAMPLE *scratch = m_planes->scratch.data() + scratchAt[c];
+            for (int r = 0; r < passRows[c]; ++r) {
+                const int y = pass * passRows[c] + r;
+                const bool direct = y < height && rowWidth[c] <= stride;
+                rows[c][r] = direct ? plane + std::size_t(y) * std::size_t(stride)
+                                    : scratch + std::size_t(r) * std::size_t(rowWidth[c]);
+                copies = copies || (y < height && !direct);
+            }
+        }
+        if (jpeg_read_raw_data(&info, passes, lines) == 0)
+            leave(reinterpret_cast<j_common_ptr>(&info));
+        for (int c = 0; copies && c < components; ++c) {
+            const int stride = GST_VIDEO_INFO_COMP_STRIDE(&m_info, c);
+            const int height = GST_VIDEO_INFO_COMP_HEIGHT(&m_info, c);
+            const int width = GST_VIDEO_INFO_COMP_WIDTH(&m_info, c);
+            guint8 *plane = map.data + GST_VIDEO_INFO_COMP_OFFSET(&m_info, c);
+            for (int r = 0; r < passRows[c]; ++r) {
+                const int y = pass * passRows[c] + r;
+                if (y < height && rows[c][r] != plane + std::size_t(y) * std::size_t(stride))
+                    std::memcpy(plane + std::size_t(y) * std::size_t(stride), rows[c][r],
+                                std::size_t(width));
+            }
+        }
+    }
+    jpeg_finish_decompress(&info);
+    mapped = false;
+    gst_buffer_unmap(m_picture.get(), &map);
+    return 1;
 }
 
 bool JpegDecoder::layOut(GstVideoFormat format, int width, int height, bool yuv)

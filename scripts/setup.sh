@@ -8,7 +8,7 @@ ORVELLA_BUILD=${ORVELLA_BUILD:-$ORVELLA_ROOT/build}
 ORVELLA_PACKAGES=(
     cmake g++ make pkg-config
     qtbase5-dev qtbase5-dev-tools qtmultimedia5-dev libqt5multimedia5-plugins
-    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libturbojpeg0-dev libyuv-dev
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libturbojpeg0-dev libjpeg-dev libyuv-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-libav gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly
     libbenchmark-dev
