@@ -402,6 +402,13 @@ WatchSettings MainWindow::watchSettings() const
 
 void MainWindow::updateCapture(const TickResult &tick)
 {
+    // The title goes first: the window system's answer to it then comes
+    // while the pictures are drawn, not after this thread went to sleep.
+    if (tick.compared) {
+        const QString title = dissimilarityTitle(tick.dissimilarity);
+        if (title != windowTitle())
+            setWindowTitle(title);
+    }
     showImage(ui->lblLiveImage, tick.frame, tick.opaque);
     if (alertDialog && alertDialog->isVisible())
         alertDialog->showFrame(tick.frame, session.steadyArea());
@@ -415,9 +422,6 @@ void MainWindow::updateCapture(const TickResult &tick)
         ui->statusBar->showMessage("Lighting change ignored at " +
                                        QTime::currentTime().toString("hh:mm:ss"),
                                    guardNoteShownMs);
-    const QString title = dissimilarityTitle(tick.dissimilarity);
-    if (title != windowTitle())
-        setWindowTitle(title);
     if (tick.record)
         recordFrame(tick.frame);
     if (tick.alert)
