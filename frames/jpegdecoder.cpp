@@ -205,57 +205,50 @@ int JpegDecoder::decodePlanes(const guint8 *data, gsize size, int denominator)
     }
 
     jpeg_start_decompress(&info);
+    if (!gst_buffer_map(m_picture.get(), &map, GST_MAP_WRITE))
+        leave(reinterpret_cast<j_common_ptr>(&info));
+    mapped = true;
+    // Each component's rows of a pass, their width in whole blocks, and
+    // its plane; rows wider than the plane's stride go through scratch.
     const int components = info.num_components;
-    int passRows[3];
-    int rowWidth[3];
-    std::size_t scratchAt[3];
+    int passRows[3], rowWidth[3], stride[3], height[3];
+    guint8 *plane[3];
+    JSAMPLE *scratch[3];
+    bool fits[3];
     std::size_t scratchSize = 0;
     for (int c = 0; c < components; ++c) {
         const jpeg_component_info &component = info.comp_info[c];
         passRows[c] = component.v_samp_factor * scaledBlock(component);
         rowWidth[c] = int(component.width_in_blocks) * scaledBlock(component);
-        scratchAt[c] = scratchSize;
-        scratchSize += std::size_t(passRows[c]) * std::size_t(rowWidth[c]);
         if (passRows[c] > 4 * DCTSIZE)
             leave(reinterpret_cast<j_common_ptr>(&info));
+        stride[c] = GST_VIDEO_INFO_COMP_STRIDE(&m_info, c);
+        height[c] = GST_VIDEO_INFO_COMP_HEIGHT(&m_info, c);
+        plane[c] = map.data + GST_VIDEO_INFO_COMP_OFFSET(&m_info, c);
+        fits[c] = rowWidth[c] <= stride[c];
+        scratchSize += std::size_t(passRows[c]) * std::size_t(rowWidth[c]);
     }
     if (m_planes->scratch.size() < scratchSize)
         m_planes->scratch.resize(scratchSize);
-    if (!gst_buffer_map(m_picture.get(), &map, GST_MAP_WRITE))
-        leave(reinterpret_cast<j_common_ptr>(&info));
-    mapped = true;
+    for (int c = 0, at = 0; c < components; at += passRows[c] * rowWidth[c], ++c)
+        scratch[c] = m_planes->scratch.data() + at;
 
     JSAMPROW rows[3][4 * DCTSIZE];
     JSAMPARRAY passes[3] = {rows[0], rows[1], rows[2]};
     const JDIMENSION lines = JDIMENSION(info.max_v_samp_factor * smallestBlock(info));
-    for (int pass = 0; info.output_scanline < info.output_height; ++pass) {
-        bool copies = false;
-        for (int c = 0; c < components; ++c) {
-            const int stride = GST_VIDEO_INFO_COMP_STRIDE(&m_info, c);
-            const int height = GST_VIDEO_INFO_COMP_HEIGHT(&m_info, c);
-            guint8 *plane = map.data + GST_VIDEO_INFO_COMP_OFFSET(&m_info, c);
-            JSAMPLE *scratch = m_planes->scratch.data() + scratchAt[c];
-            for (int r = 0; r < passRows[c]; ++r) {
-                const int y = pass * passRows[c] + r;
-                const bool direct = y < height && rowWidth[c] <= stride;
-                rows[c][r] = direct ? plane + std::size_t(y) * std::size_t(stride)
-                                    : scratch + std::size_t(r) * std::size_t(rowWidth[c]);
-                copies = copies || (y < height && !direct);
-            }
-        }
+    for (int first[3] = {}; info.output_scanline < info.output_height;) {
+        for (int c = 0; c < components; ++c)
+            for (int r = 0, y = first[c]; r < passRows[c]; ++r, ++y)
+                rows[c][r] = fits[c] && y < height[c]
+                                 ? plane[c] + std::size_t(y) * std::size_t(stride[c])
+                                 : scratch[c] + std::size_t(r) * std::size_t(rowWidth[c]);
         if (jpeg_read_raw_data(&info, passes, lines) == 0)
             leave(reinterpret_cast<j_common_ptr>(&info));
-        for (int c = 0; copies && c < components; ++c) {
-            const int stride = GST_VIDEO_INFO_COMP_STRIDE(&m_info, c);
-            const int height = GST_VIDEO_INFO_COMP_HEIGHT(&m_info, c);
-            const int width = GST_VIDEO_INFO_COMP_WIDTH(&m_info, c);
-            guint8 *plane = map.data + GST_VIDEO_INFO_COMP_OFFSET(&m_info, c);
-            for (int r = 0; r < passRows[c]; ++r) {
-                const int y = pass * passRows[c] + r;
-                if (y < height && rows[c][r] != plane + std::size_t(y) * std::size_t(stride))
-                    std::memcpy(plane + std::size_t(y) * std::size_t(stride), rows[c][r],
-                                std::size_t(width));
-            }
+        for (int c = 0; c < components; ++c) {
+            for (int r = 0, y = first[c]; !fits[c] && r < passRows[c] && y < height[c]; ++r, ++y)
+                std::memcpy(plane[c] + std::size_t(y) * std::size_t(stride[c]), rows[c][r],
+                            std::size_t(GST_VIDEO_INFO_COMP_WIDTH(&m_info, c)));
+            first[c] += passRows[c];
         }
     }
     jpeg_finish_decompress(&info);
