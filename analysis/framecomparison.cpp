@@ -5,6 +5,8 @@
 #include "cpufeatures.h"
 #endif
 
+#include <QtAlgorithms>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -18,14 +20,6 @@ namespace
 {
 
 const quint32 opaqueBlack = 0xFF000000u;
-
-int bitCount(int bits)
-{
-    int count = 0;
-    for (; bits; bits &= bits - 1)
-        ++count;
-    return count;
-}
 
 QImage asArgb32(const QImage &image)
 {
@@ -78,7 +72,7 @@ int keepCounted(const quint32 *row, const uchar *skip, int width, quint32 *out)
     for (; x + 16 <= width; x += 16) {
         const __m128i bytes =
             _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(skip + x)), zero);
-        kept += bitCount(_mm_movemask_epi8(bytes));
+        kept += int(qPopulationCount(quint32(_mm_movemask_epi8(bytes))));
         // Each byte's verdict widened to the pixel's four bytes.
         const __m128i low = _mm_unpacklo_epi8(bytes, bytes);
         const __m128i high = _mm_unpackhi_epi8(bytes, bytes);

@@ -5,6 +5,8 @@
 #include "darkenedpixels.h"
 #endif
 
+#include <QtAlgorithms>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -19,14 +21,6 @@ namespace
 int darkening(quint32 d)
 {
     return int(d >> 16 & 0xFF) + int(d >> 8 & 0xFF) + int(d & 0xFF);
-}
-
-int bitCount(int bits)
-{
-    int count = 0;
-    for (; bits; bits &= bits - 1)
-        ++count;
-    return count;
 }
 
 // How many of count pixels darkened by at least minimum, and how many were
@@ -61,9 +55,9 @@ void countRun(const quint32 *pixels, const uchar *skip, int count, int minimum, 
             const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(left, zero), zero);
             const __m128i kept = _mm_cmpeq_epi32(wide, zero);
             over = _mm_and_si128(over, kept);
-            inside = bitCount(_mm_movemask_ps(_mm_castsi128_ps(kept)));
+            inside = int(qPopulationCount(quint32(_mm_movemask_ps(_mm_castsi128_ps(kept)))));
         }
-        moved += bitCount(_mm_movemask_ps(_mm_castsi128_ps(over)));
+        moved += int(qPopulationCount(quint32(_mm_movemask_ps(_mm_castsi128_ps(over)))));
         counted += inside;
     }
 #endif
