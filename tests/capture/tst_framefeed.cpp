@@ -211,29 +211,39 @@ void TestFrameFeed::descriptorReadableWithoutAFrameDoesNotSpin()
 
 void TestFrameFeed::lateFrameMovesTheTicksAfterIt()
 {
-    FrameFeed feed;
-    QElapsedTimer clock;
-    clock.start();
-    QVector<qint64> arrivals;
-    connect(&feed, &FrameFeed::frameArrived, this, [&] { arrivals << clock.elapsed(); });
-    feed.start(camera.get());
-    QTRY_COMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 1);
-    // The first frame comes well after the tick that asked for it; the
-    // next ones are in before their ticks.
-    QTimer::singleShot(40, this, [this] {
-        queue(0xFF111111u);
-        queue(0xFF222222u);
-        queue(0xFF333333u);
-    });
-    QTRY_COMPARE(arrivals.size(), 3);
+    const int interval = FrameFeed::captureIntervalMs;
+    // The case needs the late frame taken before the next tick is due. A
+    // machine too busy to run the feed for 60 ms takes it after that tick,
+    // which is another case (a tick waiting on its frame): then it is tried
+    // again.
+    for (int attempt = 1;; ++attempt) {
+        FrameFeed feed;
+        QElapsedTimer clock;
+        QVector<qint64> arrivals;
+        connect(&feed, &FrameFeed::frameArrived, this, [&] { arrivals << clock.elapsed(); });
+        clock.start();
+        feed.start(camera.get());
+        // The first tick asks at one interval; its frame comes 40 ms after
+        // that, and the next ones are in before their ticks.
+        QTimer::singleShot(interval + 40, this, [this] {
+            queue(0xFF111111u);
+            queue(0xFF222222u);
+            queue(0xFF333333u);
+        });
+        QTRY_COMPARE(arrivals.size(), 3);
+        if (arrivals[0] >= 2 * interval - 5 && attempt < 5)
+            continue;
+        QVERIFY2(arrivals[0] < 2 * interval, qPrintable(QString::number(arrivals[0])));
 
-    // The tick after the late frame comes a whole interval after it, and
-    // the margin; the next keeps that rhythm.
-    const qint64 afterLate = arrivals[1] - arrivals[0];
-    const qint64 next = arrivals[2] - arrivals[1];
-    QVERIFY2(afterLate >= FrameFeed::captureIntervalMs + FrameFeed::phaseMarginMs - 2,
-             qPrintable(QString::number(afterLate)));
-    QVERIFY2(next >= FrameFeed::captureIntervalMs - 2, qPrintable(QString::number(next)));
+        // The tick after the late frame comes a whole interval after it, and
+        // the margin; the next keeps that rhythm.
+        const qint64 afterLate = arrivals[1] - arrivals[0];
+        const qint64 next = arrivals[2] - arrivals[1];
+        QVERIFY2(afterLate >= interval + FrameFeed::phaseMarginMs - 2,
+                 qPrintable(QString::number(afterLate)));
+        QVERIFY2(next >= interval - 2, qPrintable(QString::number(next)));
+        return;
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFrameFeed)
