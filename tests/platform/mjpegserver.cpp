@@ -81,6 +81,8 @@ void MjpegServer::accept()
 
 void MjpegServer::sendFrame()
 {
+    if (m_stalled)
+        return;
     const QByteArray type = m_format == "JPG" ? "image/jpeg" : "image/" + m_format.toLower();
     const QByteArray head = "--frame\r\nContent-Type: " + type +
                             "\r\nContent-Length: " + QByteArray::number(m_picture.size()) +

@@ -27,6 +27,8 @@ public:
     void setPictureFormat(const QByteArray &format);
     // Every request from now on gets this file instead of the stream.
     void serveFile(const QByteArray &contentType, const QByteArray &body);
+    // A stalled camera: connections stay open, no frame comes.
+    void setStalled(bool stalled) { m_stalled = stalled; }
 
 private:
     void accept();
@@ -41,6 +43,7 @@ private:
     QByteArray m_fileType;
     QByteArray m_file;
     quint16 m_port = 0;
+    bool m_stalled = false;
 };
 
 #endif

@@ -29,6 +29,7 @@ private slots:
     void cleanup();
 
     void mjpegCameraPlaysAndComesBack();
+    void stalledCameraIsReopened();
     void otherWebAddressesPlay_data();
     void otherWebAddressesPlay();
     void rtspCameraPlays_data();
@@ -60,6 +61,21 @@ bool near(unsigned int word, QRgb colour, int tolerance)
     return qAbs(qRed(word) - qRed(colour)) <= tolerance &&
            qAbs(qGreen(word) - qGreen(colour)) <= tolerance &&
            qAbs(qBlue(word) - qBlue(colour)) <= tolerance;
+}
+
+// Takes frames until one shows the colour.
+bool colourArrives(int device, const GuardedFrame &frame, QRgb colour, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] {
+            if (!isCaptureDone(device))
+                return false;
+            if (near(frame.words[1000], colour, 12))
+                return true;
+            doCapture(device);
+            return false;
+        },
+        timeoutMs);
 }
 
 QByteArray deviceName(int device)
@@ -126,22 +142,46 @@ void tst_Cameras::mjpegCameraPlaysAndComesBack()
     QVERIFY(server.listen(port));
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            if (!isCaptureDone(device))
-                return false;
-            if (near(frame.words[1000], qRgb(0xe0, 0x40, 0x20), 12))
-                return true;
-            doCapture(device);
-            return false;
-        },
-        8000));
+    QVERIFY(colourArrives(device, frame, qRgb(0xe0, 0x40, 0x20), 8000));
     QVERIFY2(timer.elapsed() < 6000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(errors.text().contains("orvella: camera \"Porch\" is running again\n"));
     QVERIFY(!errors.text().contains("secret"));
     // Well again: nothing to tell.
     QCOMPARE(getCaptureErrorText(device, text, sizeof text), 0);
     QCOMPARE(text[0], '\0');
+    QVERIFY(frame.guardIntact());
+}
+
+// A camera that keeps its connection open but sends nothing more is taken
+// for lost and reopened; closing it meanwhile does not wait on the network.
+void tst_Cameras::stalledCameraIsReopened()
+{
+    MjpegServer server;
+    QVERIFY(server.listen());
+    StderrCapture errors;
+    const int device = useCaptureSources(
+        "Shed=http://127.0.0.1:" + QByteArray::number(server.port()) + "/video.mjpg");
+    GuardedFrame frame(480, 320);
+    QVERIFY(openCamera(device, &frame.params));
+    m_opened = device;
+    QVERIFY(frameArrives(device));
+
+    server.setStalled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(errors.text().contains("orvella: camera \"Shed\" stopped"), 10000);
+    server.setColour(QColor(0xe0, 0x40, 0x20));
+    server.setStalled(false);
+    QVERIFY(colourArrives(device, frame, qRgb(0xe0, 0x40, 0x20), 10000));
+    QVERIFY(errors.text().contains("orvella: camera \"Shed\" is running again\n"));
+
+    // Closed while the stream is stalled, once the frames on their way are in.
+    server.setStalled(true);
+    QVERIFY(QTest::qWaitFor([device] { return !frameArrives(device, 400); }, 3000));
+    QElapsedTimer closing;
+    closing.start();
+    deinitCapture(device);
+    m_opened = -1;
+    // Well under the stream's read timeout.
+    QVERIFY2(closing.elapsed() < 2000, qPrintable(QString::number(closing.elapsed())));
     QVERIFY(frame.guardIntact());
 }
 
