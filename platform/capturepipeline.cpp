@@ -207,15 +207,22 @@ GstFlowReturn CapturePipeline::onNewSample(GstAppSink *sink, gpointer data)
         std::lock_guard<std::mutex> lock(self->m_mutex);
         if (link->generation != self->m_generation)
             return GST_FLOW_OK;
-        ++self->m_framesSinceRewind;
-        if (self->m_frames++ == 0)
-            self->m_changed.notify_all();
         back = self->m_outage;
+        // A failure from here on is a new outage and is reported as one.
         self->m_outage = false;
-        self->takeSample(std::move(sample));
     }
+    // Whoever gets the first frame back also finds the stop cleared and the
+    // line about it written.
     if (back)
         self->report("camera \"" + self->m_source.name + "\" is running again", false);
+    std::lock_guard<std::mutex> lock(self->m_mutex);
+    // Failed again meanwhile: this frame is from before the failure.
+    if (link->generation != self->m_generation)
+        return GST_FLOW_OK;
+    ++self->m_framesSinceRewind;
+    if (self->m_frames++ == 0)
+        self->m_changed.notify_all();
+    self->takeSample(std::move(sample));
     return GST_FLOW_OK;
 }
 
