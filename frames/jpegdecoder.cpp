@@ -12,18 +12,19 @@
 
 #include <jpeglib.h>
 
+// A fatal error of the library jumps back to the decoding; warnings (a
+// picture cut short, say) are let be, as they are for BGRA pictures.
+// Outside the unnamed namespace, as a member of JpegDecoder::Planes.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
 namespace
 {
 
 // Larger pictures are refused rather than given memory for.
 constexpr int MaxSide = 16384;
-
-// A fatal error of the library jumps back to the decoding; warnings (a
-// picture cut short, say) are let be, as they are for BGRA pictures.
-struct JpegErrors {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
 
 [[noreturn]] void leave(j_common_ptr info)
 {
