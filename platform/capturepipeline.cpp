@@ -202,23 +202,21 @@ GstFlowReturn CapturePipeline::onNewSample(GstAppSink *sink, gpointer data)
         return GST_FLOW_OK;
     const auto *link = static_cast<const SinkLink *>(data);
     auto *self = static_cast<CapturePipeline *>(link->pipeline);
-    bool back = false;
-    {
-        std::lock_guard<std::mutex> lock(self->m_mutex);
-        if (link->generation != self->m_generation)
-            return GST_FLOW_OK;
-        back = self->m_outage;
-        // A failure from here on is a new outage and is reported as one.
-        self->m_outage = false;
-    }
-    // Whoever gets the first frame back also finds the stop cleared and the
-    // line about it written.
-    if (back)
-        self->report("camera \"" + self->m_source.name + "\" is running again", false);
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    // Failed again meanwhile: this frame is from before the failure.
+    std::unique_lock<std::mutex> lock(self->m_mutex);
     if (link->generation != self->m_generation)
         return GST_FLOW_OK;
+    if (self->m_outage) {
+        // A failure from here on is a new outage and is reported as one.
+        self->m_outage = false;
+        // Whoever gets the first frame back also finds the stop cleared and
+        // the line about it written.
+        lock.unlock();
+        self->report("camera \"" + self->m_source.name + "\" is running again", false);
+        lock.lock();
+        // Failed again meanwhile: this frame is from before the failure.
+        if (link->generation != self->m_generation)
+            return GST_FLOW_OK;
+    }
     ++self->m_framesSinceRewind;
     if (self->m_frames++ == 0)
         self->m_changed.notify_all();
