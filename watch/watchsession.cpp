@@ -13,7 +13,10 @@ WatchSession::WatchSession(QObject *parent) : QObject(parent)
         tick.cameraBack();
         emit pictureBack();
     });
+    // Ticks end events themselves; the timer only runs out when none came
+    // for a second, so that it never wakes the thread between frames.
     quietGapTimer.setInterval(1000);
+    quietGapTimer.setSingleShot(true);
     connect(&quietGapTimer, &QTimer::timeout, this, &WatchSession::expireEvent);
 }
 
@@ -86,9 +89,10 @@ void WatchSession::process(const QImage &frame)
         reportEnded();
     emit ticked(result);
     const WatchEvent &event = tick.events().current();
+    if (tick.events().isOpen())
+        quietGapTimer.start();
     if (result.eventStarted) {
         reportedPeakMs = event.peakMs;
-        quietGapTimer.start();
         emit eventStarted(event);
     } else if (tick.events().isOpen() && event.peakMs != reportedPeakMs) {
         reportedPeakMs = event.peakMs;
@@ -106,6 +110,8 @@ void WatchSession::expireEvent()
 {
     if (tick.expireEvent(QDateTime::currentMSecsSinceEpoch()))
         reportEnded();
+    else if (tick.events().isOpen())
+        quietGapTimer.start();
 }
 
 void WatchSession::reportEnded()

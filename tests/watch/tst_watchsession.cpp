@@ -26,6 +26,7 @@ private slots:
     void stopInsideTheFailureReport();
     void stopWhileOpeningClosesTheDevice();
     void settingsAreReadForEveryFrame();
+    void eventEndsWhenTheCameraFallsSilent();
 
 private:
     void queue(unsigned int word)
@@ -157,6 +158,32 @@ void TestWatchSession::settingsAreReadForEveryFrame()
     session.stop();
     QCOMPARE(reads, ticks.size());
     QVERIFY(ticks.at(1).at(0).value<TickResult>().alerting);
+}
+
+void TestWatchSession::eventEndsWhenTheCameraFallsSilent()
+{
+    queue(0xFF808080);
+    queue(0xFF000000);
+    WatchSession session;
+    session.setSettingsSource([] {
+        WatchSettings settings;
+        settings.alerts.quietGapSeconds = 2; // twice the timer's second
+        return settings;
+    });
+    QSignalSpy ticks(&session, &WatchSession::ticked);
+    int started = 0, ended = 0;
+    connect(&session, &WatchSession::eventStarted, this,
+            [&](const WatchEvent &event) { started = event.number; });
+    connect(&session, &WatchSession::eventEnded, this,
+            [&](const WatchEvent &event) { ended = event.number; });
+    session.start(camera.get());
+    QTRY_VERIFY(started > 0);
+    // No frame comes again: nothing but the timer is left to end the event.
+    fakeEscapi_setStalled(0, 1);
+    const int ticksBefore = ticks.size();
+    QTRY_COMPARE_WITH_TIMEOUT(ended, started, 5000);
+    QCOMPARE(ticks.size(), ticksBefore);
+    QCOMPARE(session.state(), State::Watching);
 }
 
 QTEST_MAIN(TestWatchSession)
