@@ -1,3 +1,4 @@
+#include "batchscheduling.h"
 #include "capturetray.h"
 #include "commandline.h"
 #include "mainwindow.h"
@@ -8,6 +9,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread starts, so that every one runs as batch work.
+    runAsBatchWork();
+
     // Printing requests and scans are answered before the window system is
     // needed; so is a scan's bad option.
     CommandLine commandLine;
