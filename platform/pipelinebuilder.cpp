@@ -2,6 +2,7 @@
 
 #include "debianpackage.h"
 #include "demosource.h"
+#include "websource.h"
 
 #include <gst/pbutils/missing-plugins.h>
 #include <gst/video/video.h>
@@ -243,12 +244,10 @@ ElementPtr makeWebInput(const CaptureSource &source, const SinkSetup &setup)
         if (!found)
             return nullptr;
     }
-    ElementPtr http =
-        adoptElement(gst_element_make_from_uri(GST_URI_SRC, address, nullptr, nullptr));
+    ElementPtr http = adoptElement(makeWebSource(address, HttpTimeoutS));
     ElementPtr typefind = adoptElement(gst_element_factory_make("typefind", nullptr));
     if (!http || !typefind)
         return nullptr;
-    onSourceSetup(nullptr, http.get(), nullptr);
     ElementPtr bin = adoptElement(gst_bin_new(nullptr));
     gst_bin_add_many(GST_BIN(bin.get()), GST_ELEMENT(gst_object_ref(http.get())),
                      GST_ELEMENT(gst_object_ref(typefind.get())), nullptr);

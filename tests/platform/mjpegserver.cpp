@@ -63,6 +63,14 @@ void MjpegServer::accept()
             client->setProperty("request", request);
             if (!client->property("answered").toBool() && request.contains("\r\n\r\n")) {
                 client->setProperty("answered", true);
+                if (!m_login.isEmpty() &&
+                    !request.contains("\r\nAuthorization: Basic " + m_login.toBase64() + "\r\n")) {
+                    client->write("HTTP/1.0 401 Unauthorized\r\n"
+                                  "WWW-Authenticate: Basic realm=\"camera\"\r\n"
+                                  "Content-Length: 0\r\n\r\n");
+                    client->disconnectFromHost();
+                    return;
+                }
                 if (!m_fileType.isEmpty()) {
                     client->write("HTTP/1.0 200 OK\r\nContent-Type: " + m_fileType +
                                   "\r\nContent-Length: " + QByteArray::number(m_file.size()) +

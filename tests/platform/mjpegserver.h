@@ -29,6 +29,8 @@ public:
     void serveFile(const QByteArray &contentType, const QByteArray &body);
     // A stalled camera: connections stay open, no frame comes.
     void setStalled(bool stalled) { m_stalled = stalled; }
+    // Requests without this "user:password" as Basic login get 401.
+    void setLogin(const QByteArray &login) { m_login = login; }
 
 private:
     void accept();
@@ -42,6 +44,7 @@ private:
     QByteArray m_picture;
     QByteArray m_fileType;
     QByteArray m_file;
+    QByteArray m_login;
     quint16 m_port = 0;
     bool m_stalled = false;
 };

@@ -30,6 +30,8 @@ private slots:
 
     void mjpegCameraPlaysAndComesBack();
     void stalledCameraIsReopened();
+    void webCameraLogsIn_data();
+    void webCameraLogsIn();
     void otherWebAddressesPlay_data();
     void otherWebAddressesPlay();
     void rtspCameraPlays_data();
@@ -183,6 +185,44 @@ void tst_Cameras::stalledCameraIsReopened()
     // Well under the stream's read timeout.
     QVERIFY2(closing.elapsed() < 2000, qPrintable(QString::number(closing.elapsed())));
     QVERIFY(frame.guardIntact());
+}
+
+void tst_Cameras::webCameraLogsIn_data()
+{
+    QTest::addColumn<QByteArray>("login");  // in the address
+    QTest::addColumn<QByteArray>("reason"); // why it did not start; empty: it plays
+
+    QTest::newRow("right password") << QByteArray("user:s%3Acret") << QByteArray();
+    QTest::newRow("wrong password") << QByteArray("user:wrong") << QByteArray("Unauthorized (401)");
+    QTest::newRow("no login") << QByteArray() << QByteArray("Unauthorized (401)");
+}
+
+// The login in a web camera's address answers the server's request for one;
+// a refused login is told as the server's answer, without the password.
+void tst_Cameras::webCameraLogsIn()
+{
+    QFETCH(QByteArray, login);
+    QFETCH(QByteArray, reason);
+
+    MjpegServer server;
+    server.setLogin("user:s:cret");
+    QVERIFY(server.listen());
+    StderrCapture errors;
+    const int device =
+        useCaptureSources("Gate=http://" + (login.isEmpty() ? "" : login + "@") +
+                          "127.0.0.1:" + QByteArray::number(server.port()) + "/video.mjpg");
+    GuardedFrame frame(480, 320);
+    const bool opened = openCamera(device, &frame.params);
+    if (opened)
+        m_opened = device;
+    QCOMPARE(opened, reason.isEmpty());
+    if (opened) {
+        QVERIFY(frameArrives(device));
+        return;
+    }
+    QVERIFY2(errors.text().contains("orvella: camera \"Gate\" did not start: " + reason),
+             errors.text().constData());
+    QVERIFY(!errors.text().contains("wrong"));
 }
 
 void tst_Cameras::otherWebAddressesPlay_data()
