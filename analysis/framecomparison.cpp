@@ -5,8 +5,6 @@
 #include "cpufeatures.h"
 #endif
 
-#include <QtAlgorithms>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -69,10 +67,13 @@ int keepCounted(const quint32 *row, const uchar *skip, int width, quint32 *out)
     int x = 0;
 #ifdef __SSE2__
     const __m128i zero = _mm_setzero_si128();
+    // Kept pixels counted as bytes of 1 summed in two 64-bit lanes: no
+    // population count, which without POPCNT is a library call.
+    __m128i keptLanes = zero;
     for (; x + 16 <= width; x += 16) {
         const __m128i bytes =
             _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(skip + x)), zero);
-        kept += int(qPopulationCount(quint32(_mm_movemask_epi8(bytes))));
+        keptLanes = _mm_add_epi64(keptLanes, _mm_sad_epu8(_mm_sub_epi8(zero, bytes), zero));
         // Each byte's verdict widened to the pixel's four bytes.
         const __m128i low = _mm_unpacklo_epi8(bytes, bytes);
         const __m128i high = _mm_unpackhi_epi8(bytes, bytes);
@@ -84,6 +85,7 @@ int keepCounted(const quint32 *row, const uchar *skip, int width, quint32 *out)
                              _mm_and_si128(_mm_loadu_si128(from), keep[i]));
         }
     }
+    kept = _mm_cvtsi128_si32(keptLanes) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(keptLanes, zero));
 #endif
     for (; x < width; ++x) {
         out[x] = skip[x] ? 0u : row[x];

@@ -5,8 +5,6 @@
 #include "darkenedpixels.h"
 #endif
 
-#include <QtAlgorithms>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -17,6 +15,15 @@
 
 namespace
 {
+
+#ifdef __SSE2__
+int laneSum(__m128i lanes)
+{
+    lanes = _mm_add_epi32(lanes, _mm_shuffle_epi32(lanes, _MM_SHUFFLE(1, 0, 3, 2)));
+    lanes = _mm_add_epi32(lanes, _mm_shuffle_epi32(lanes, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(lanes);
+}
+#endif
 
 int darkening(quint32 d)
 {
@@ -40,6 +47,8 @@ void countRun(const quint32 *pixels, const uchar *skip, int count, int minimum, 
     const __m128i zero = _mm_setzero_si128();
     const __m128i ones = _mm_set1_epi16(1);
     const __m128i floor = _mm_set1_epi32(minimum - 1);
+    // Lanes of -1 for yes, subtracted: counts a lane, summed at the end.
+    __m128i movedLanes = zero, countedLanes = zero;
     for (; x + 4 <= count; x += 4) {
         const __m128i p =
             _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels + x)), colour);
@@ -47,7 +56,7 @@ void countRun(const quint32 *pixels, const uchar *skip, int count, int minimum, 
         const __m128i high = _mm_madd_epi16(_mm_unpackhi_epi8(p, zero), ones);
         const __m128i sums = _mm_madd_epi16(_mm_packs_epi32(low, high), ones);
         __m128i over = _mm_cmpgt_epi32(sums, floor);
-        int inside = 4;
+        __m128i inside = _mm_cmpeq_epi32(zero, zero);
         if (skip) {
             quint32 bytes;
             std::memcpy(&bytes, skip + x, sizeof bytes);
@@ -55,11 +64,13 @@ void countRun(const quint32 *pixels, const uchar *skip, int count, int minimum, 
             const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(left, zero), zero);
             const __m128i kept = _mm_cmpeq_epi32(wide, zero);
             over = _mm_and_si128(over, kept);
-            inside = int(qPopulationCount(quint32(_mm_movemask_ps(_mm_castsi128_ps(kept)))));
+            inside = kept;
         }
-        moved += int(qPopulationCount(quint32(_mm_movemask_ps(_mm_castsi128_ps(over)))));
-        counted += inside;
+        movedLanes = _mm_sub_epi32(movedLanes, over);
+        countedLanes = _mm_sub_epi32(countedLanes, inside);
     }
+    moved += laneSum(movedLanes);
+    counted += laneSum(countedLanes);
 #endif
     for (; x < count; ++x) {
         if (skip && skip[x])
