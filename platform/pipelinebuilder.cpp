@@ -235,16 +235,15 @@ void onHaveType(GstElement *typefind, guint, GstCaps *caps, gpointer data)
 // picture; null when the elements this needs are missing.
 ElementPtr makeWebInput(const CaptureSource &source, const SinkSetup &setup)
 {
-    const char *address = source.description.c_str();
-    if (g_ascii_strncasecmp(address, "http://", 7) != 0 &&
-        g_ascii_strncasecmp(address, "https://", 8) != 0)
+    // Null for anything but an http:// or https:// address.
+    ElementPtr http = adoptElement(makeWebSource(source.description.c_str(), HttpTimeoutS));
+    if (!http)
         return nullptr;
     for (const char *factory : {"multipartdemux", "typefind", "queue2", "decodebin"}) {
         g_autoptr(GstElementFactory) found = gst_element_factory_find(factory);
         if (!found)
             return nullptr;
     }
-    ElementPtr http = adoptElement(makeWebSource(address, HttpTimeoutS));
     ElementPtr typefind = adoptElement(gst_element_factory_make("typefind", nullptr));
     if (!http || !typefind)
         return nullptr;

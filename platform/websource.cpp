@@ -85,6 +85,19 @@ struct Transfer {
     std::atomic<bool> flushing{false};
     char error[CURL_ERROR_SIZE] = {};
 
+    // Forgets what the last transfer brought, for one that reads from offset.
+    void beginAt(guint64 offset)
+    {
+        received.clear();
+        anyReceived = false;
+        position = offset;
+        startOffset = offset;
+        skip = 0;
+        done = false;
+        result = CURLE_OK;
+        error[0] = '\0';
+    }
+
     void close()
     {
         if (multi && easy)
@@ -186,19 +199,12 @@ gboolean start(GstBaseSrc *base)
 {
     Transfer &t = transferOf(base);
     t.close();
-    t.received.clear();
-    t.anyReceived = false;
-    t.position = 0;
-    t.startOffset = 0;
+    t.beginAt(0);
     t.length = -1;
     t.noRanges = false;
-    t.skip = 0;
     t.mediaType.clear();
     t.reason.clear();
     t.capsSent = false;
-    t.done = false;
-    t.result = CURLE_OK;
-    t.error[0] = '\0';
     t.multi = curl_multi_init();
     t.easy = curl_easy_init();
     if (!t.multi || !t.easy) {
@@ -288,14 +294,7 @@ gboolean doSeek(GstBaseSrc *base, GstSegment *segment)
         return FALSE;
     curl_multi_remove_handle(t.multi, t.easy);
     curl_easy_setopt(t.easy, CURLOPT_RESUME_FROM_LARGE, curl_off_t(offset));
-    t.received.clear();
-    t.done = false;
-    t.result = CURLE_OK;
-    t.error[0] = '\0';
-    t.position = offset;
-    t.startOffset = offset;
-    t.anyReceived = false;
-    t.skip = 0;
+    t.beginAt(offset);
     return curl_multi_add_handle(t.multi, t.easy) == CURLM_OK;
 }
 
