@@ -12,7 +12,11 @@
 // the strip loaded r + 1 steps ago was replaced by it, and loads the strip
 // entering the window in place of the one leaving. The steps where every
 // lane is at work run as rounds of 2r + 1, so that each strip's slot is
-// known when compiling and the window can live in registers.
+// known when compiling and the window can live in registers. A lane that
+// is done with its column goes on with the one a vector further right
+// while the lanes after it finish theirs: a lane then waits only for its
+// first strips at the top of each column, and every lane only at the
+// start and the end of the image.
 //
 // The 7x7 median's window is far too big for registers. Its steps where
 // every lane is at work go two at a time instead, the two windows sharing
@@ -366,54 +370,110 @@ template <typename V, int Radius, typename Window> class Wavefront
     const quint32 *const source;
     quint32 *const bits;
     const int stride, height;
-    const int rows, lastStep, lastColumn;
+    const int rows, lastColumn;
     const int laneStep; // from one lane's pixel to the next lane's
+    // A lane takes the columns x0 + i, x0 + i + lanes, ... in turn: when it
+    // is done with one, it starts at the top of the next, while the lanes
+    // to its right finish theirs. So the steps where only some lanes are
+    // at work come once an image instead of once a column run. A run of
+    // columns takes `period` steps: its rows, and the steps that only load
+    // before its first result. The period is a whole number of window
+    // rounds, so that slots go by the step alone, and at least lanes * lag
+    // steps: a run's first lane then keeps lag rows behind the last lane of
+    // the run before, as if it were the lane after it.
+    const int period;
+    const int runs;     // column runs, the last one maybe narrower
+    const int lastStep; // the last lane's last result
 
-    int x0 = 0;
-    bool allColumns = false;
+    int x0 = 0; // the first column of the run that lane 0 works on
     Window window;
-    T lastValue; // the results of the last step
     T laneLag;   // i * lag in lane i
-    T columnOn;  // lanes on a column inside the image
+    T lastValue; // the results of the last step
     alignas(32) int offset[lanes] = {};
     alignas(32) quint32 result[lanes];
 
-    // Any step, with every check; the slot that a strip enters is step mod
-    // side.
-    template <int Phase> void step(int step)
+    // Lane 0 leads: the lanes to its right read and write the same rows
+    // later, a few pixels on. So fetching the rows that lane 0 reads and
+    // writes a few steps from now fetches the image for every lane. The
+    // processor's own prefetching does not follow a column down across
+    // pages; without this, the first touch of every row waits on memory.
+    // `reading` is lane 0's entering strip, `writing` its result, and
+    // `rowsLeft` the image's rows below that strip.
+    static constexpr int ahead = 8;
+    static void prefetchAhead(int rowsLeft, const quint32 *writing, const quint32 *reading,
+                              int rowStep)
+    {
+        const int rowsAhead = rowsLeft < ahead ? rowsLeft : ahead;
+        if (rowsAhead <= 0)
+            return;
+        reading += rowsAhead * rowStep + Radius;
+        writing += rowsAhead * rowStep;
+        _mm_prefetch(reinterpret_cast<const char *>(reading), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(reading + lanes + Radius - 1), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(writing), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(writing + lanes - 1), _MM_HINT_T0);
+    }
+
+    // Lane 0's column run at step `at` of the whole pass (-1 before its
+    // first), and its step within that run, which starts at rows - period.
+    void leadingLaneAt(int at, int &run, int &local) const
+    {
+        run = at + period - rows >= 0 ? (at + period - rows) / period : -1;
+        local = at - run * period;
+    }
+
+    // Any step, with every check; the slot that a strip enters is the step
+    // mod side.
+    template <int Phase> void step(int at)
     {
         constexpr int enterSlot = Phase;
         constexpr int centreSlot = (Phase - centreDelay + 2 * side) % side;
-        if (step >= 0) {
-            const T value = window.result();
-            V::store(result, value);
-            // Lanes from `from` on have started (finished step - i * lag
-            // rows); those before `to` have rows left and a column.
-            const int from = step >= rows ? (step - rows) / lag + 1 : 0;
-            int to = step / lag + 1;
-            to = to < lanes ? to : lanes;
-            to = to < lastColumn - x0 + 1 ? to : lastColumn - x0 + 1;
-            quint32 *target = bits + (Radius + step) * stride + x0;
-            for (int i = from; i < to; ++i)
-                target[i * laneStep] = result[i];
-            // The same test in vectors, for the window.
-            const T done = V::sub32(V::set1(step), laneLag);
-            const T on =
-                V::and_(V::and_(V::greater32(done, V::set1(-1)), V::greater32(V::set1(rows), done)),
-                        columnOn);
-            window.template replaceCentre<centreSlot>(on, value);
-            lastValue = value;
-        }
-
-        // The row entering each lane's window. Lanes outside the image read
-        // some row or column inside it and write nothing.
-        const int highest = step + 2 * Radius + 1;
+        // No lane has a whole window before step 0.
+        const bool results = at >= 0;
+        if (results)
+            V::store(result, lastValue = window.result());
+        int run0, local0;
+        leadingLaneAt(at, run0, local0);
+        // Lane i is i * lag steps behind lane 0: on the same run, or still
+        // finishing the one before. A lane writes once it has a whole
+        // window; the strips before have border rows for centres, which
+        // stay as they are. Worked out in vectors too, for the window.
+        T local = V::sub32(V::set1(local0), laneLag);
+        const T behind = V::greater32(V::set1(rows - period), local);
+        local = V::add32(local, V::and_(behind, V::set1(period)));
+        const T column = V::sub32(V::add32(V::set1(Radius + run0 * lanes), V::laneIndex()),
+                                  V::and_(behind, V::set1(lanes)));
+        const T inside = V::and_(V::greater32(column, V::set1(Radius - 1)),
+                                 V::greater32(V::set1(lastColumn + 1), column));
+        const T on =
+            V::and_(V::and_(inside, V::greater32(local, V::set1(-1))), V::set1(results ? -1 : 0));
+        alignas(32) int lanesOn[lanes];
+        V::store(reinterpret_cast<quint32 *>(lanesOn), on);
+        int resultAt[lanes];
         for (int i = 0; i < lanes; ++i) {
-            int row = highest - i * lag;
-            row = row < 0 ? 0 : row >= height ? height - 1 : row;
-            const int column = x0 + i <= lastColumn ? x0 + i : lastColumn;
-            offset[i] = row * stride + column - Radius;
+            const bool behind = local0 - i * lag < rows - period;
+            const int local = local0 - i * lag + (behind ? period : 0);
+            const int column = Radius + (run0 - int(behind)) * lanes + i;
+            const bool inside = column >= Radius && column <= lastColumn;
+            resultAt[i] = (Radius + local) * stride + column;
+            // The row entering the lane's window. Lanes outside the image
+            // read some row or column inside it and write nothing.
+            const int row = !inside || local + 2 * Radius + 1 < 0 ? 0 : local + 2 * Radius + 1;
+            offset[i] = row * stride +
+                        (column < Radius       ? Radius
+                         : column > lastColumn ? lastColumn
+                                               : column) -
+                        Radius;
         }
+        for (int i = 0; i < lanes; ++i)
+            if (lanesOn[i])
+                bits[resultAt[i]] = result[i];
+        if (lanesOn[0])
+            prefetchAhead(rowsBelowEntering(local0), bits + resultAt[0], source + offset[0],
+                          stride);
+        if (results)
+            window.template replaceCentre<centreSlot>(on, lastValue);
+
         T entering[side];
         auto written = [this](int i) { return bits + offset[i]; };
         auto unwritten = [this](int i) { return source + offset[i]; };
@@ -427,7 +487,7 @@ template <typename V, int Radius, typename Window> class Wavefront
 
     template <std::size_t... Phase> void anyStep(int at, std::index_sequence<Phase...>)
     {
-        const int phase = (at + side) % side;
+        const int phase = (at % side + side) % side;
         (void)((phase == int(Phase) && (step<Phase>(at), true)) || ...);
     }
 
@@ -452,9 +512,10 @@ template <typename V, int Radius, typename Window> class Wavefront
     // on a window held in locals.
     template <int Phase>
     static void steadyStep(Window &w, T &previous, quint32 *target, const quint32 *first,
-                           const quint32 *firstUnwritten, int laneStep)
+                           const quint32 *firstUnwritten, int laneStep, int rowStep, int rowsLeft)
     {
         constexpr int centreSlot = (Phase - centreDelay + 2 * side) % side;
+        prefetchAhead(rowsLeft, target, firstUnwritten, rowStep);
         const T value = w.result();
         V::storeLanes(target, laneStep, value);
         w.template replaceCentre<centreSlot>(value);
@@ -463,6 +524,10 @@ template <typename V, int Radius, typename Window> class Wavefront
         w.template enter<Phase>(entering);
         previous = value;
     }
+
+    // The image's rows below the strip that lane 0's window takes in at step
+    // `at`.
+    int rowsBelowEntering(int at) const { return height - 1 - (at + 2 * Radius + 1); }
 
     // Where steady steps from step `at` on write their results, and read
     // the pixels already written and those not.
@@ -480,12 +545,14 @@ template <typename V, int Radius, typename Window> class Wavefront
         T previous = lastValue;
         const int rowStep = stride, toNextLane = laneStep;
         auto [target, first, firstUnwritten] = steadyPointers(at);
+        int rowsLeft = rowsBelowEntering(at);
         for (; at + side <= end; at += side)
             (steadyStep<Phase>(w, previous, target + int(Phase) * rowStep,
                                first + int(Phase) * rowStep, firstUnwritten + int(Phase) * rowStep,
-                               toNextLane),
+                               toNextLane, rowStep, rowsLeft - int(Phase)),
              ...),
-                target += side * rowStep, first += side * rowStep, firstUnwritten += side * rowStep;
+                target += side * rowStep, first += side * rowStep, firstUnwritten += side * rowStep,
+                rowsLeft -= side;
         window = w;
         lastValue = previous;
         return at;
@@ -501,10 +568,13 @@ template <typename V, int Radius, typename Window> class Wavefront
         T previous = lastValue;
         const int rowStep = stride, toNextLane = laneStep;
         auto [target, first, firstUnwritten] = steadyPointers(at);
+        int rowsLeft = rowsBelowEntering(at);
         int enterSlot = at % side;
         int centreSlot = (enterSlot - centreDelay + 2 * side) % side;
         T entering[side];
         for (; at + 2 <= end; at += 2) {
+            prefetchAhead(rowsLeft, target, firstUnwritten, rowStep);
+            prefetchAhead(rowsLeft - 1, target + rowStep, firstUnwritten + rowStep, rowStep);
             // The first window: its centre still in place.
             w.share(enterSlot, centreSlot);
             T value = w.pairResult(enterSlot, w.centreAt(centreSlot));
@@ -525,17 +595,25 @@ template <typename V, int Radius, typename Window> class Wavefront
             enterSlot = enterSlot + 1 == side ? 0 : enterSlot + 1;
             centreSlot = centreSlot + 1 == side ? 0 : centreSlot + 1;
             target += 2 * rowStep, first += 2 * rowStep, firstUnwritten += 2 * rowStep;
+            rowsLeft -= 2;
         }
         window = w;
         lastValue = previous;
         return at;
     }
 
+    static int periodFor(int rows)
+    {
+        int period = rows + side > lanes * lag ? rows + side : lanes * lag;
+        return (period + side - 1) / side * side;
+    }
+
 public:
     Wavefront(const quint32 *source, quint32 *bits, int stride, int width, int height)
         : source(source), bits(bits), stride(stride), height(height), rows(height - 2 * Radius),
-          lastStep(rows - 1 + (lanes - 1) * lag), lastColumn(width - Radius - 1),
-          laneStep(1 - lag * stride)
+          lastColumn(width - Radius - 1), laneStep(1 - lag * stride), period(periodFor(rows)),
+          runs((lastColumn - Radius) / lanes + 1),
+          lastStep((runs - 1) * period + rows - 1 + (lastColumn - Radius) % lanes * lag)
     {
         alignas(32) int lags[lanes];
         for (int i = 0; i < lanes; ++i)
@@ -545,30 +623,31 @@ public:
 
     void run()
     {
-        // Steady steps: every lane writes from (lanes - 1) * lag on (and so
-        // did all but the last lane the step before), and every lane's
-        // entering strip lies above the last row before rows - 1.
+        // Steady steps: every lane is on the same run of columns and writes
+        // from (lanes - 1) * lag on (and so did all but the last lane the
+        // step before), and every lane's entering strip lies above the last
+        // row before rows - 1.
         const int steadyFrom = (lanes - 1) * lag + 1;
         const int steadyEnd = rows - 1;
-        for (x0 = Radius; x0 <= lastColumn; x0 += lanes) {
-            allColumns = x0 + lanes - 1 <= lastColumn;
-            columnOn = V::greater32(V::set1(lastColumn - x0 + 1), V::laneIndex());
-            window.start();
-            // Steps before 0 only load, so that every lane's window is
-            // always the last side strips loaded.
-            for (int at = -side; at <= lastStep;) {
-                if constexpr (Window::pairs) {
-                    if (allColumns && at >= steadyFrom && at + 2 <= steadyEnd) {
-                        at = steadyPairs(at, steadyEnd);
-                        continue;
-                    }
+        window.start();
+        // Steps before a lane's first result only load, so that every
+        // lane's window is always the last side strips loaded.
+        for (int at = rows - period; at <= lastStep;) {
+            int run, local;
+            leadingLaneAt(at, run, local);
+            x0 = Radius + run * lanes;
+            const bool steady = run >= 0 && x0 + lanes - 1 <= lastColumn && local >= steadyFrom;
+            if constexpr (Window::pairs) {
+                if (steady && local + 2 <= steadyEnd) {
+                    at += steadyPairs(local, steadyEnd) - local;
+                    continue;
                 }
-                if (allColumns && at >= steadyFrom && at % side == 0 && at + side <= steadyEnd) {
-                    at = steadySteps(at, steadyEnd, std::make_index_sequence<side>());
-                } else {
-                    anyStep(at, std::make_index_sequence<side>());
-                    ++at;
-                }
+            }
+            if (steady && local % side == 0 && local + side <= steadyEnd) {
+                at += steadySteps(local, steadyEnd, std::make_index_sequence<side>()) - local;
+            } else {
+                anyStep(at, std::make_index_sequence<side>());
+                ++at;
             }
         }
     }
