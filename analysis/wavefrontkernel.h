@@ -458,7 +458,10 @@ template <typename V, int Radius, typename Window> class Wavefront
             resultAt[i] = (Radius + local) * stride + column;
             // The row entering the lane's window. Lanes outside the image
             // read some row or column inside it and write nothing.
-            const int row = !inside || local + 2 * Radius + 1 < 0 ? 0 : local + 2 * Radius + 1;
+            // A lane's last step in a column would load the row below the
+            // image, which no window of it sees.
+            int row = local + 2 * Radius + 1;
+            row = !inside || row < 0 ? 0 : row >= height ? height - 1 : row;
             offset[i] = row * stride +
                         (column < Radius       ? Radius
                          : column > lastColumn ? lastColumn
