@@ -382,7 +382,6 @@ template <typename V, int Radius, typename Window> class Wavefront
     // steps: a run's first lane then keeps lag rows behind the last lane of
     // the run before, as if it were the lane after it.
     const int period;
-    const int runs;     // column runs, the last one maybe narrower
     const int lastStep; // the last lane's last result
 
     int x0 = 0; // the first column of the run that lane 0 works on
@@ -437,7 +436,7 @@ template <typename V, int Radius, typename Window> class Wavefront
         // Lane i is i * lag steps behind lane 0: on the same run, or still
         // finishing the one before. A lane writes once it has a whole
         // window; the strips before have border rows for centres, which
-        // stay as they are. Worked out in vectors too, for the window.
+        // stay as they are.
         T local = V::sub32(V::set1(local0), laneLag);
         const T behind = V::greater32(V::set1(rows - period), local);
         local = V::add32(local, V::and_(behind, V::set1(period)));
@@ -447,26 +446,22 @@ template <typename V, int Radius, typename Window> class Wavefront
                                  V::greater32(V::set1(lastColumn + 1), column));
         const T on =
             V::and_(V::and_(inside, V::greater32(local, V::set1(-1))), V::set1(results ? -1 : 0));
-        alignas(32) int lanesOn[lanes];
+        alignas(32) int lanesOn[lanes], lanesLocal[lanes], lanesColumn[lanes];
         V::store(reinterpret_cast<quint32 *>(lanesOn), on);
+        V::store(reinterpret_cast<quint32 *>(lanesLocal), local);
+        V::store(reinterpret_cast<quint32 *>(lanesColumn), column);
         int resultAt[lanes];
         for (int i = 0; i < lanes; ++i) {
-            const bool behind = local0 - i * lag < rows - period;
-            const int local = local0 - i * lag + (behind ? period : 0);
-            const int column = Radius + (run0 - int(behind)) * lanes + i;
-            const bool inside = column >= Radius && column <= lastColumn;
-            resultAt[i] = (Radius + local) * stride + column;
-            // The row entering the lane's window. Lanes outside the image
-            // read some row or column inside it and write nothing.
-            // A lane's last step in a column would load the row below the
+            resultAt[i] = (Radius + lanesLocal[i]) * stride + lanesColumn[i];
+            // The row entering the lane's window. A lane outside the image
+            // reads some row or column inside it and writes nothing, and a
+            // lane's last step in a column would load the row below the
             // image, which no window of it sees.
-            int row = local + 2 * Radius + 1;
-            row = !inside || row < 0 ? 0 : row >= height ? height - 1 : row;
-            offset[i] = row * stride +
-                        (column < Radius       ? Radius
-                         : column > lastColumn ? lastColumn
-                                               : column) -
-                        Radius;
+            int row = lanesLocal[i] + 2 * Radius + 1;
+            row = row < 0 ? 0 : row >= height ? height - 1 : row;
+            int column = lanesColumn[i];
+            column = column < Radius ? Radius : column > lastColumn ? lastColumn : column;
+            offset[i] = row * stride + column - Radius;
         }
         for (int i = 0; i < lanes; ++i)
             if (lanesOn[i])
@@ -615,8 +610,8 @@ public:
     Wavefront(const quint32 *source, quint32 *bits, int stride, int width, int height)
         : source(source), bits(bits), stride(stride), height(height), rows(height - 2 * Radius),
           lastColumn(width - Radius - 1), laneStep(1 - lag * stride), period(periodFor(rows)),
-          runs((lastColumn - Radius) / lanes + 1),
-          lastStep((runs - 1) * period + rows - 1 + (lastColumn - Radius) % lanes * lag)
+          lastStep((lastColumn - Radius) / lanes * period + rows - 1 +
+                   (lastColumn - Radius) % lanes * lag)
     {
         alignas(32) int lags[lanes];
         for (int i = 0; i < lanes; ++i)

@@ -245,7 +245,7 @@ ElementPtr makeWebInput(const CaptureSource &source, const SinkSetup &setup)
             return nullptr;
     }
     ElementPtr typefind = adoptElement(gst_element_factory_make("typefind", nullptr));
-    if (!http || !typefind)
+    if (!typefind)
         return nullptr;
     ElementPtr bin = adoptElement(gst_bin_new(nullptr));
     gst_bin_add_many(GST_BIN(bin.get()), GST_ELEMENT(gst_object_ref(http.get())),
