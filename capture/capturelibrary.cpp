@@ -83,6 +83,7 @@ int setupCaptureLibrary()
     bind(table.ESCAPIDLLVersion, lookup("ESCAPIDLLVersion"));
     bind(table.getCaptureErrorText, lookup("getCaptureErrorText"));
     bind(table.getCaptureDoneDescriptor, lookup("getCaptureDoneDescriptor"));
+    bind(table.setCaptureBuffer, lookup("setCaptureBuffer"));
     bind(table.setEventClipPreroll, lookup("setEventClipPreroll"));
     bind(table.startEventClip, lookup("startEventClip"));
     bind(table.stopEventClip, lookup("stopEventClip"));

@@ -22,6 +22,7 @@ struct CaptureLibraryTable {
     // whether the library is usable.
     getCaptureErrorTextProc getCaptureErrorText = nullptr;
     getCaptureDoneDescriptorProc getCaptureDoneDescriptor = nullptr;
+    setCaptureBufferProc setCaptureBuffer = nullptr;
     // Event clips (escapiclips.h): all five, or the program offers no clips.
     setEventClipPrerollProc setEventClipPreroll = nullptr;
     startEventClipProc startEventClip = nullptr;

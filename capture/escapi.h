@@ -47,6 +47,13 @@ ESCAPI_EXPORT int getCaptureErrorText(int deviceno, char *buffer, int length);
 // the same for the life of the process and is only ever waited on; -1 when
 // the device does not exist.
 ESCAPI_EXPORT int getCaptureDoneDescriptor(int deviceno);
+// Frames of the open device go into buffer from the next one written on,
+// instead of into the buffer of the record given to initCapture; buffer
+// holds as many words as that one, and the buffer before it is never written
+// again. So a caller can hand each frame on without copying it and give the
+// library other memory for the next. initCapture starts again with the
+// record's buffer. Returns nonzero when the device is open and took buffer.
+ESCAPI_EXPORT int setCaptureBuffer(int deviceno, unsigned int *buffer);
 
 typedef int (*countCaptureDevicesProc)(void);
 typedef int (*initCaptureProc)(int, struct SimpleCapParams *);
@@ -58,6 +65,7 @@ typedef void (*getCaptureDeviceNameProc)(int, char *, int);
 typedef int (*ESCAPIDLLVersionProc)(void);
 typedef int (*getCaptureErrorTextProc)(int, char *, int);
 typedef int (*getCaptureDoneDescriptorProc)(int);
+typedef int (*setCaptureBufferProc)(int, unsigned int *);
 
 #ifdef __cplusplus
 }

@@ -29,13 +29,39 @@ void Webcam::close()
 
 void Webcam::requestFrame()
 {
-    captureLibrary().doCapture(deviceIndex);
+    const CaptureLibraryTable &lib = captureLibrary();
+    if (lib.setCaptureBuffer) {
+        // Memory given to the library stays this record's until the frame in
+        // it is handed on; it is never given again while anyone holds it.
+        target = freeFrame();
+        if (target &&
+            !lib.setCaptureBuffer(deviceIndex, reinterpret_cast<unsigned int *>(target->bits())))
+            target = nullptr;
+        if (!target)
+            lib.setCaptureBuffer(deviceIndex, buffer.get());
+    }
+    lib.doCapture(deviceIndex);
+}
+
+QImage *Webcam::freeFrame()
+{
+    for (QImage &frame : frames) {
+        if (frame.isNull())
+            frame = QImage(width, height, QImage::Format_ARGB32);
+        if (!frame.isNull() && frame.isDetached())
+            return &frame;
+    }
+    return nullptr;
 }
 
 bool Webcam::takeFrame()
 {
     if (!captureLibrary().isCaptureDone(deviceIndex))
         return false;
+    if (target) {
+        image = *target;
+        return true;
+    }
     // The last frame's memory serves again once nobody else holds it.
     if (!image.isDetached() || image.size() != QSize(width, height) ||
         image.format() != QImage::Format_ARGB32)

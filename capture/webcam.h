@@ -22,11 +22,14 @@ public:
     // the caller's thread.
     void close();
 
-    // Asks the library for one frame into the buffer; returns at once.
+    // Asks the library for one frame; returns at once. Where the library
+    // takes a buffer of the caller's for each frame, the frame goes straight
+    // into an image that nobody holds any more, else into the buffer.
     void requestFrame();
 
-    // Whether the frame asked for is in the buffer; if it is, reads it into
-    // image. Never waits: image is untouched while the frame is not there.
+    // Whether the frame asked for is in; if it is, image becomes it (read out
+    // of the buffer when it went there). Never waits: image is untouched
+    // while the frame is not there.
     bool takeFrame();
 
     // A descriptor that is readable exactly while the frame asked for is in
@@ -47,7 +50,14 @@ public:
     QString name;
 
 private:
+    // An image of the frame size that only this record holds, or null.
+    QImage *freeFrame();
+
     std::unique_ptr<unsigned int[]> buffer;
+    // Images the library writes frames into; the latest, the one before it
+    // (kept by the comparison, still on show) and one to write the next into.
+    QImage frames[3];
+    QImage *target = nullptr; // where the frame asked for goes; null: buffer
 };
 
 // The name of a device from the bytes the library wrote: up to the first

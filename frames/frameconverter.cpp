@@ -135,11 +135,19 @@ struct FrameConverter::Scaling {
 };
 
 FrameConverter::FrameConverter(unsigned int *buffer, int width, int height)
-    : m_buffer(buffer), m_width(width), m_height(height)
+    : m_buffer(nullptr), m_width(width), m_height(height)
 {
+    setBuffer(buffer);
+}
+
+void FrameConverter::setBuffer(unsigned int *buffer)
+{
+    if (buffer == m_buffer)
+        return;
+    m_buffer = buffer;
     // The caller's buffer seen as a GStreamer buffer, for the converter to
     // write into; it stays the caller's.
-    const gsize size = gsize(width) * gsize(height) * sizeof(unsigned int);
+    const gsize size = gsize(m_width) * gsize(m_height) * sizeof(unsigned int);
     m_target.reset(
         gst_buffer_new_wrapped_full(GstMemoryFlags(0), buffer, size, 0, size, nullptr, nullptr));
 }

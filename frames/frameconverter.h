@@ -36,6 +36,10 @@ public:
     // video this converter reads nor a JPEG picture that decodes.
     bool convert(GstSample *sample);
 
+    // Frames from now on go into buffer, of the same size; it must outlive
+    // the converter as well.
+    void setBuffer(unsigned int *buffer);
+
 private:
     struct Scaling;
 
@@ -47,7 +51,7 @@ private:
     bool prepare(const GstVideoInfo &from);
     bool prepareConverters(const GstVideoInfo &from);
 
-    unsigned int *const m_buffer;
+    unsigned int *m_buffer;
     const int m_width;
     const int m_height;
     // The usual formats' own way, when from is one of them.
@@ -64,7 +68,7 @@ private:
     GstVideoInfo m_scaledInfo;
     GstVideoInfo m_to;
     BufferPtr m_scaled;
-    BufferPtr m_target;
+    BufferPtr m_target; // m_buffer as GStreamer's converters write it
     JpegDecoder m_decoder;
 };
 

@@ -195,6 +195,12 @@ void CapturePipeline::requestFrame()
         takeSample(std::move(m_newest));
 }
 
+void CapturePipeline::setBuffer(unsigned int *buffer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_converter.setBuffer(buffer);
+}
+
 GstFlowReturn CapturePipeline::onNewSample(GstAppSink *sink, gpointer data)
 {
     SamplePtr sample(gst_app_sink_pull_sample(sink));

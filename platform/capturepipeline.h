@@ -55,6 +55,8 @@ public:
     void requestFrame();
     // Whether the frame asked for is completely in the buffer.
     bool frameDone() const { return m_done.load(std::memory_order_acquire); }
+    // Frames from the next one written on go into buffer, of the same size.
+    void setBuffer(unsigned int *buffer);
 
 private:
     CapturePipeline(const CaptureSource &source, const SimpleCapParams &params, Timing timing,

@@ -224,4 +224,13 @@ int getCaptureDoneDescriptor(int deviceno)
     return status ? status->doneDescriptor() : -1;
 }
 
+int setCaptureBuffer(int deviceno, unsigned int *buffer)
+{
+    const std::shared_ptr<CapturePipeline> pipeline = buffer ? openPipeline(deviceno) : nullptr;
+    if (!pipeline)
+        return 0;
+    pipeline->setBuffer(buffer);
+    return 1;
+}
+
 } // extern "C"

@@ -30,6 +30,8 @@ private slots:
     void frameReadOutKeepsWordsAndAlpha();
     void closeOnlyWhenUsable();
     void takeFrameNeverWaits();
+    void heldFramesKeepTheirPixels_data();
+    void heldFramesKeepTheirPixels();
     void destructorAlwaysCloses();
     void errorText_data();
     void errorText();
@@ -172,6 +174,7 @@ void TestCapture::optionalEntryPointsBoundWhenPresent_data()
     QTest::newRow("no error text") << QStringList{"getCaptureErrorText"};
     QTest::newRow("no descriptor") << QStringList{"getCaptureDoneDescriptor"};
     QTest::newRow("neither") << QStringList{"getCaptureErrorText", "getCaptureDoneDescriptor"};
+    QTest::newRow("no buffer for each frame") << QStringList{"setCaptureBuffer"};
 }
 
 void TestCapture::optionalEntryPointsBoundWhenPresent()
@@ -195,6 +198,9 @@ void TestCapture::optionalEntryPointsBoundWhenPresent()
              missing.contains("getCaptureDoneDescriptor")
                  ? nullptr
                  : reinterpret_cast<void *>(&getCaptureDoneDescriptor));
+    QCOMPARE(reinterpret_cast<void *>(lib.setCaptureBuffer),
+             missing.contains("setCaptureBuffer") ? nullptr
+                                                  : reinterpret_cast<void *>(&setCaptureBuffer));
 
     // A later run binds them again, present or not.
     fakeEscapi_reset();
@@ -291,6 +297,46 @@ void TestCapture::takeFrameNeverWaits()
     QVERIFY(camera.takeFrame());
     QCOMPARE(camera.image.pixel(0, 0), 0xFF000000u);
     QCOMPARE(fakeEscapi_deviceCallCount("doCapture", 0), 2);
+}
+
+void TestCapture::heldFramesKeepTheirPixels_data()
+{
+    QTest::addColumn<bool>("ownBuffers");
+    QTest::newRow("a buffer for each frame") << true;
+    QTest::newRow("the record's buffer") << false;
+}
+
+// Frames are handed on without copying where the library takes a buffer for
+// each: none held anywhere may be written over by a later one, whether the
+// holder lets go soon (the comparison's previous frame) or never.
+void TestCapture::heldFramesKeepTheirPixels()
+{
+    QFETCH(bool, ownBuffers);
+    fakeEscapi_setDeviceCount(1);
+    if (!ownBuffers)
+        fakeEscapi_setMissing("setCaptureBuffer");
+    QCOMPARE(setupCaptureLibrary(), 1);
+    QCOMPARE(captureLibrary().setCaptureBuffer != nullptr, ownBuffers);
+    Webcam camera(0, 3, 2);
+    QVERIFY(captureLibrary().initCapture(0, &camera.params));
+    fakeEscapi_setRepeatLast(0, 0);
+
+    QList<QImage> kept;
+    QImage previous;
+    for (unsigned int i = 1; i <= 12; ++i) {
+        const std::vector<unsigned int> words(6, 0xFF000000u | i);
+        fakeEscapi_queueFrame(0, words.data(), int(words.size()));
+        camera.requestFrame();
+        QVERIFY(camera.takeFrame());
+        QCOMPARE(camera.image.pixel(2, 1), 0xFF000000u | i);
+        if (!previous.isNull())
+            QCOMPARE(previous.pixel(0, 0), 0xFF000000u | (i - 1));
+        previous = camera.image;
+        if (i % 3 == 0)
+            kept.append(camera.image);
+    }
+    for (int k = 0; k < kept.size(); ++k)
+        QCOMPARE(kept[k].pixel(1, 1), 0xFF000000u | unsigned(3 * (k + 1)));
 }
 
 void TestCapture::destructorAlwaysCloses()

@@ -265,6 +265,17 @@ int getCaptureDoneDescriptor(int deviceno)
     return doneDescriptor(deviceno);
 }
 
+// Left out of the call log, which follows the program's device sequences.
+int setCaptureBuffer(int deviceno, unsigned int *buffer)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    Device &d = device(deviceno);
+    if (!d.open || !buffer)
+        return 0;
+    d.params.buffer = buffer;
+    return 1;
+}
+
 int setEventClipPreroll(int deviceno, int prerollMs)
 {
     std::lock_guard<std::mutex> guard(lock);

@@ -41,6 +41,7 @@ private slots:
     void closingIsHarmless();
     void initOnWorkerThread();
     void doneDescriptorFollowsTheFrame();
+    void framesGoIntoTheBufferLastGiven();
     void loopsVideoFileAtItsOwnRate();
     void failedSourceIsRebuilt();
     void demoCameraMovesAndRests();
@@ -415,6 +416,35 @@ void tst_Escapi::doneDescriptorFollowsTheFrame()
     doCapture(device);
     QVERIFY(readable(3000));
     QCOMPARE(isCaptureDone(device), 1);
+}
+
+void tst_Escapi::framesGoIntoTheBufferLastGiven()
+{
+    const int device =
+        useCaptureSources("Solid=videotestsrc pattern=solid-color foreground-color=0xff336699 ! "
+                          "video/x-raw,format=BGRA");
+    GuardedFrame first(48, 32);
+    GuardedFrame second(48, 32);
+    QCOMPARE(setCaptureBuffer(device, second.words.data()), 0); // not open yet
+    QVERIFY(initCapture(device, &first.params));
+    m_opened = device;
+    QCOMPARE(setCaptureBuffer(device, nullptr), 0);
+    QVERIFY(setCaptureBuffer(device, second.words.data()));
+    std::fill_n(first.words.begin(), first.pixelCount(), 0u);
+    QVERIFY(captureFrame(device));
+    QVERIFY(captureFrame(device));
+    for (int i = 0; i < first.pixelCount(); ++i) {
+        QCOMPARE(second.words[i], 0xff336699u);
+        QCOMPARE(first.words[i], 0u);
+    }
+    QVERIFY(first.guardIntact());
+    QVERIFY(second.guardIntact());
+
+    // Opening again starts with the record's buffer.
+    deinitCapture(device);
+    QVERIFY(initCapture(device, &first.params));
+    QVERIFY(captureFrame(device));
+    QCOMPARE(first.words[0], 0xff336699u);
 }
 
 void tst_Escapi::loopsVideoFileAtItsOwnRate()
