@@ -16,6 +16,7 @@ const int downBits = 8;   // weights of rows: 0..256
 const int acrossBits = 6; // of samples across: 0..64, what a signed byte holds
 // The blended row is read 16 bytes at a time from any block's start.
 const int rowSlack = 32;
+static_assert(rowSlack >= 32, "a wide block reads 32 bytes from its start");
 
 // Where each of to samples takes its two samples from, and the second one's
 // weight in 1 << bits.
@@ -67,6 +68,10 @@ PlaneScaler::PlaneScaler(int fromWidth, int fromHeight, int toWidth, int toHeigh
             m_columns.push_back({columns[x] * channels + channel, weights[x]});
 
     m_blocksFit = true;
+    m_wideBlocksFit = true;
+    const auto inHalf = [](int at, int half) {
+        return std::uint8_t(at / 16 == half ? at % 16 : 0x80);
+    };
     for (int x = 0; x + 8 <= m_toWidth; x += 8) {
         Block block{};
         block.start = m_columns[std::size_t(x)].index;
@@ -75,8 +80,14 @@ PlaneScaler::PlaneScaler(int fromWidth, int fromHeight, int toWidth, int toHeigh
             const int at = step.index - block.start;
             if (at < 0 || at + channels > 15)
                 m_blocksFit = false;
+            if (at < 0 || at + channels > 31)
+                m_wideBlocksFit = false;
             block.pick[2 * k] = std::uint8_t(at);
             block.pick[2 * k + 1] = std::uint8_t(at + channels);
+            block.pickLow[2 * k] = inHalf(at, 0);
+            block.pickLow[2 * k + 1] = inHalf(at + channels, 0);
+            block.pickHigh[2 * k] = inHalf(at, 1);
+            block.pickHigh[2 * k + 1] = inHalf(at + channels, 1);
             block.weights[2 * k] = std::int8_t((1 << acrossBits) - step.weight);
             block.weights[2 * k + 1] = std::int8_t(step.weight);
         }
@@ -175,6 +186,31 @@ __attribute__((target("ssse3"))) void PlaneScaler::resampleBlocks(const std::uin
         _mm_storel_epi64(reinterpret_cast<__m128i *>(to), _mm_packus_epi16(sums, sums));
     }
 }
+
+// The same with the pairs spread over 32 bytes: each half picks its own and
+// leaves the others' places zero.
+__attribute__((target("ssse3"))) void PlaneScaler::resampleWideBlocks(const std::uint8_t *row,
+                                                                      const Block *blocks,
+                                                                      std::size_t count,
+                                                                      std::uint8_t *to)
+{
+    const __m128i half = _mm_set1_epi16(1 << (acrossBits - 1));
+    for (std::size_t i = 0; i < count; ++i, to += 8) {
+        const Block &block = blocks[i];
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + block.start));
+        const __m128i high =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + block.start + 16));
+        const __m128i pairs = _mm_or_si128(
+            _mm_shuffle_epi8(low,
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.pickLow))),
+            _mm_shuffle_epi8(high,
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.pickHigh))));
+        const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.weights));
+        __m128i sums = _mm_maddubs_epi16(pairs, weights);
+        sums = _mm_srli_epi16(_mm_add_epi16(sums, half), acrossBits);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(to), _mm_packus_epi16(sums, sums));
+    }
+}
 #endif
 
 void PlaneScaler::resampleRow(const std::uint8_t *row, std::uint8_t *to, bool vector) const
@@ -185,8 +221,9 @@ void PlaneScaler::resampleRow(const std::uint8_t *row, std::uint8_t *to, bool ve
     }
     int x = 0;
 #ifdef ORVELLA_PLANESCALER_X86
-    if (vector && m_blocksFit && hasSsse3()) {
-        resampleBlocks(row, m_blocks.data(), m_blocks.size(), to);
+    if (vector && (m_blocksFit || m_wideBlocksFit) && hasSsse3()) {
+        (m_blocksFit ? resampleBlocks : resampleWideBlocks)(row, m_blocks.data(), m_blocks.size(),
+                                                            to);
         x = int(m_blocks.size()) * 8;
     }
 #else

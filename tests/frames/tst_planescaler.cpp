@@ -49,6 +49,8 @@ void tst_PlaneScaler::vectorPassesMatchThePlainOne_data()
     QTest::newRow("768 x 576") << 768 << 576 << 480 << 320 << 1;
     QTest::newRow("odd sizes") << 959 << 539 << 481 << 321 << 1;
     QTest::newRow("more than halved") << 1920 << 1080 << 480 << 320 << 1;
+    QTest::newRow("chroma as large as luma") << 640 << 360 << 240 << 160 << 1;
+    QTest::newRow("almost quartered") << 1800 << 1000 << 480 << 320 << 1;
     QTest::newRow("enlarged") << 160 << 120 << 480 << 320 << 1;
     QTest::newRow("the same size") << 480 << 320 << 480 << 320 << 1;
     QTest::newRow("one sample") << 1 << 1 << 480 << 320 << 1;
