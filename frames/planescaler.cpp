@@ -167,23 +167,35 @@ void PlaneScaler::blendRow(const std::uint8_t *first, const std::uint8_t *second
 }
 
 #ifdef ORVELLA_PLANESCALER_X86
-// Eight samples a block: their pairs picked out of 16 bytes, weighed and
-// added in one step each.
+namespace
+{
+
+__attribute__((target("ssse3"))) inline __m128i load(const void *from)
+{
+    return _mm_loadu_si128(static_cast<const __m128i *>(from));
+}
+
+// A block's eight pairs weighed and added in one step each, rounded, stored.
+__attribute__((target("ssse3"))) inline void weighPairs(__m128i pairs, const std::int8_t *weights,
+                                                        std::uint8_t *to)
+{
+    const __m128i half = _mm_set1_epi16(1 << (acrossBits - 1));
+    __m128i sums = _mm_maddubs_epi16(pairs, load(weights));
+    sums = _mm_srli_epi16(_mm_add_epi16(sums, half), acrossBits);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(to), _mm_packus_epi16(sums, sums));
+}
+
+} // namespace
+
+// Eight samples a block, their pairs picked out of 16 bytes.
 __attribute__((target("ssse3"))) void PlaneScaler::resampleBlocks(const std::uint8_t *row,
                                                                   const Block *blocks,
                                                                   std::size_t count,
                                                                   std::uint8_t *to)
 {
-    const __m128i half = _mm_set1_epi16(1 << (acrossBits - 1));
     for (std::size_t i = 0; i < count; ++i, to += 8) {
         const Block &block = blocks[i];
-        const __m128i pick = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.pick));
-        const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.weights));
-        const __m128i samples =
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + block.start));
-        __m128i sums = _mm_maddubs_epi16(_mm_shuffle_epi8(samples, pick), weights);
-        sums = _mm_srli_epi16(_mm_add_epi16(sums, half), acrossBits);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(to), _mm_packus_epi16(sums, sums));
+        weighPairs(_mm_shuffle_epi8(load(row + block.start), load(block.pick)), block.weights, to);
     }
 }
 
@@ -194,21 +206,12 @@ __attribute__((target("ssse3"))) void PlaneScaler::resampleWideBlocks(const std:
                                                                       std::size_t count,
                                                                       std::uint8_t *to)
 {
-    const __m128i half = _mm_set1_epi16(1 << (acrossBits - 1));
     for (std::size_t i = 0; i < count; ++i, to += 8) {
         const Block &block = blocks[i];
-        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + block.start));
-        const __m128i high =
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + block.start + 16));
-        const __m128i pairs = _mm_or_si128(
-            _mm_shuffle_epi8(low,
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.pickLow))),
-            _mm_shuffle_epi8(high,
-                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.pickHigh))));
-        const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block.weights));
-        __m128i sums = _mm_maddubs_epi16(pairs, weights);
-        sums = _mm_srli_epi16(_mm_add_epi16(sums, half), acrossBits);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(to), _mm_packus_epi16(sums, sums));
+        const __m128i pairs =
+            _mm_or_si128(_mm_shuffle_epi8(load(row + block.start), load(block.pickLow)),
+                         _mm_shuffle_epi8(load(row + block.start + 16), load(block.pickHigh)));
+        weighPairs(pairs, block.weights, to);
     }
 }
 #endif
